@@ -1,0 +1,66 @@
+#include "catalogue/name_index.h"
+
+#include <gtest/gtest.h>
+
+#include "archive_builder.h"
+#include "catalogue/name_hash.h"
+
+namespace oxtrel {
+namespace {
+
+using testing::bytesOf;
+using testing::hashOfName;
+
+TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
+  SplitName s = splitAtLastDot("a.b.nif");
+  EXPECT_EQ(s.base, "a.b");
+  EXPECT_EQ(s.extension, ".nif");
+  s = splitAtLastDot("trailing.");
+  EXPECT_EQ(s.base, "trailing");
+  EXPECT_EQ(s.extension, ".");
+  s = splitAtLastDot("nodot");
+  EXPECT_EQ(s.base, "nodot");
+  EXPECT_EQ(s.extension, "");
+  s = splitAtLastDot(".hidden");
+  EXPECT_EQ(s.base, "");
+  EXPECT_EQ(s.extension, ".hidden");
+}
+
+TEST(NameIndex, FindsEveryNameOfTheBlock) {
+  NameIndex index = buildNameIndex(bytesOf(std::string("rock.nif\0walk.kf\0README\0", 24)), 3);
+  ASSERT_EQ(index.size(), 3u);
+  EXPECT_EQ(*lookup(index, hashOfName("ROCK.NIF")), "rock.nif");
+  EXPECT_EQ(*lookup(index, hashOfName("walk.kf")), "walk.kf");
+  EXPECT_EQ(*lookup(index, hashOfName("README")), "README");
+  EXPECT_EQ(lookup(index, hashOfName("rock.kf")), nullptr);
+}
+
+TEST(NameIndex, LaterNameWithTheSameHashWins) {
+  NameIndex index = buildNameIndex(bytesOf(std::string("Tree.dds\0tree.DDS\0", 18)), 2);
+  ASSERT_EQ(index.size(), 1u);
+  EXPECT_EQ(*lookup(index, hashOfName("tree.dds")), "tree.DDS");
+}
+
+TEST(NameIndex, EmptyNameTakesOnePosition) {
+  NameIndex index = buildNameIndex(bytesOf(std::string("\0\0b.kf\0", 7)), 3);
+  EXPECT_EQ(index.size(), 2u);
+  EXPECT_EQ(*lookup(index, computeNameHash("", "")), "");
+  EXPECT_EQ(*lookup(index, hashOfName("b.kf")), "b.kf");
+}
+
+TEST(NameIndex, CountLimitsTheNamesTaken) {
+  auto block = bytesOf(std::string("a.nif\0b.nif\0", 12));
+  EXPECT_EQ(buildNameIndex(block, 1).size(), 1u);
+  EXPECT_TRUE(buildNameIndex(block, 0).empty());
+}
+
+TEST(NameIndex, StopsAtTheEndOfAShortBlock) {
+  // fileCount promises more names than the block holds; the last one has no NUL.
+  NameIndex index = buildNameIndex(bytesOf(std::string("a.nif\0tail", 10)), 1000);
+  EXPECT_EQ(index.size(), 2u);
+  EXPECT_EQ(*lookup(index, hashOfName("tail")), "tail");
+  EXPECT_TRUE(buildNameIndex({}, 5).empty());
+}
+
+}  // namespace
+}  // namespace oxtrel

@@ -1,0 +1,72 @@
+#include "scratch.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace oxtrel::testing {
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (fs::temp_directory_path() / "oxtrel-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  // Tests may leave read-only directories behind; make them writable so removal succeeds.
+  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::end(it); it.increment(ec))
+    if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path, ec);
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::map<std::string, std::string> snapshotTree(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(root, ec))) return tree;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::end(it); ++it) {
+    std::string rel = fs::relative(it->path(), root).string();
+    if (it->is_symlink()) {
+      tree[rel] = "-> " + fs::read_symlink(it->path()).string();
+    } else if (it->is_directory()) {
+      tree[rel + "/"] = "";
+    } else if (!it->is_regular_file()) {
+      tree[rel] = "(special)";
+    } else {
+      Bytes b = readFile(it->path().string());
+      tree[rel] = std::string(b.begin(), b.end());
+    }
+  }
+  return tree;
+}
+
+}  // namespace oxtrel::testing
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace oxtrel::testing {
+
+int memoryFile(const Bytes& bytes) {
+  int fd = memfd_create("archive", MFD_CLOEXEC);
+  if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+    throw std::runtime_error("memfd failed");
+  return fd;
+}
+
+}  // namespace oxtrel::testing

@@ -1,0 +1,36 @@
+#pragma once
+
+// Scratch directories and whole-tree snapshots for tests.
+
+#include <map>
+#include <string>
+
+#include "archive_builder.h"
+
+namespace oxtrel::testing {
+
+// A fresh directory under the system's temporary area, removed with everything in it.
+struct ScratchDir {
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string path;
+  std::string operator/(const std::string& relative) const { return path + "/" + relative; }
+};
+
+void writeFile(const std::string& path, const Bytes& bytes);
+Bytes readFile(const std::string& path);
+
+// Every entry below root, keyed by its relative path: "dir/" for directories, "-> target" for
+// symbolic links, "(special)" for FIFOs and the like, the contents for regular files.
+std::map<std::string, std::string> snapshotTree(const std::string& root);
+
+}  // namespace oxtrel::testing
+
+namespace oxtrel::testing {
+
+// An anonymous in-memory file holding bytes, positioned at 0; the caller closes it.
+int memoryFile(const Bytes& bytes);
+
+}  // namespace oxtrel::testing
