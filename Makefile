@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 ARCHIVE ?=
 
-.PHONY: deps build run test clean
+.PHONY: deps build run test clean bench bench-quick
 
 deps:
 	@scripts/install-deps.sh
@@ -19,5 +19,18 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The benchmark builds Release in its own tree and keeps its corpora in /dev/shm.
+RELEASE_BUILD ?= build-release
+BENCH_ARGS ?=
+
+bench:
+	@scripts/install-deps.sh hyperfine zip unzip libarchive-tools p7zip-full diffutils time
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DOXTREL_TESTS=OFF >/dev/null
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	python3 bench/run_bench.py --build $(RELEASE_BUILD) $(BENCH_ARGS)
+
+bench-quick:
+	@$(MAKE) --no-print-directory bench BENCH_ARGS=--quick
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD)

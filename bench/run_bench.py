@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""Times oxtrel against common extractors on two asset-like corpora, all in tmpfs.
+
+Usage: run_bench.py --build DIR [--quick] [--runs N] [--work DIR]
+
+DIR holds the Release build (oxtrel, oxtrel-pack, bench/make_corpus). For each corpus it packs a
+stored and a compressed archive with oxtrel-pack, a zip (zip -r -6) and a plain tar of the same
+data/ tree; checks once that every extractor rebuilds the identical tree (measuring peak memory on
+that run); then times every extraction in one hyperfine run, rounds alternating between tools,
+each into a fresh empty directory whose removal is not timed. Prints medians, MB/s, ratios, the
+half-versus-full scaling check and whether the targets are met. --quick uses ~5 MB of corpora
+and asserts nothing about time.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+
+FULL = {
+    "meshes": dict(top="meshes", files=20000, folders=327, bytes=312_000_000, median=12288,
+                   noise=0.12, extensions=".nif,.kf", seed=11),
+    "textures": dict(top="textures", files=400, folders=46, bytes=431_000_000, median=734003,
+                     noise=0.49, extensions=".dds,.wav", seed=12),
+}
+QUICK = {
+    "meshes": dict(top="meshes", files=400, folders=12, bytes=3_000_000, median=6000,
+                   noise=0.12, extensions=".nif,.kf", seed=11),
+    "textures": dict(top="textures", files=8, folders=3, bytes=2_000_000, median=200000,
+                     noise=0.49, extensions=".dds,.wav", seed=12),
+}
+
+# Compressed oxtrel is held against bsdtar, stored oxtrel against tar; memory against the
+# largest entry.
+TARGET_VS_BSDTAR = {"meshes": 0.50, "textures": 0.60}
+TARGET_VS_TAR = 1.00
+SCALING_TOLERANCE = 0.10
+
+TOOLS = ["oxtrel-stored", "oxtrel-compressed", "bsdtar", "unzip", "7z", "tar"]
+
+
+def halved(spec):
+    half = dict(spec)
+    half["files"] = spec["files"] // 2
+    half["folders"] = max(1, spec["folders"] // 2)
+    half["bytes"] = spec["bytes"] // 2
+    return half
+
+
+def run(cmd, **kw):
+    subprocess.run(cmd, check=True, **kw)
+
+
+def file_digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        h.update(f.read())
+    return h.hexdigest()
+
+
+class Bench:
+    def __init__(self, args):
+        self.build = os.path.abspath(args.build)
+        self.work = args.work
+        self.out = os.path.join(self.work, "out")
+        self.oxtrel = os.path.join(self.build, "oxtrel")
+        self.pack = os.path.join(self.build, "oxtrel-pack")
+        self.make_corpus = os.path.join(self.build, "bench", "make_corpus")
+        for exe in (self.oxtrel, self.pack, self.make_corpus):
+            if not os.access(exe, os.X_OK):
+                sys.exit(f"bench: {exe} is missing; build the project first")
+        self.stamp_tools = file_digest(self.make_corpus) + file_digest(self.pack)
+
+    def corpus(self, name, spec):
+        """Generates the tree and its archives unless the same ones are already there."""
+        root = os.path.join(self.work, name)
+        stamp = json.dumps([spec, self.stamp_tools], sort_keys=True)
+        stamp_path = os.path.join(root, "stamp")
+        if os.path.exists(stamp_path) and open(stamp_path).read() == stamp:
+            return root
+        shutil.rmtree(root, ignore_errors=True)
+        os.makedirs(root)
+        print(f"bench: generating {name} ({spec['files']} files, {spec['bytes'] / 1e6:.0f} MB)", flush=True)
+        cmd = [self.make_corpus, "--out", os.path.join(root, "tree")]
+        for key, value in spec.items():
+            cmd += [f"--{key}", str(value)]
+        run(cmd)
+        tree = os.path.join(root, "tree")
+        run([self.pack, os.path.join(root, "stored.vrk"), os.path.join(tree, "data")], stdout=subprocess.DEVNULL)
+        run([self.pack, "--compress", "--level", "6", os.path.join(root, "compressed.vrk"),
+             os.path.join(tree, "data")], stdout=subprocess.DEVNULL)
+        run(["zip", "-r", "-6", "-q", os.path.join(root, "tree.zip"), "data"], cwd=tree)
+        run(["tar", "--sort=name", "-cf", os.path.join(root, "tree.tar"), "data"], cwd=tree)
+        with open(stamp_path, "w") as f:
+            f.write(stamp)
+        return root
+
+    def command(self, tool, root):
+        a = {
+            "oxtrel-stored": f"{self.oxtrel} {root}/stored.vrk",
+            "oxtrel-compressed": f"{self.oxtrel} {root}/compressed.vrk",
+            "bsdtar": f"bsdtar -xf {root}/tree.zip",
+            "unzip": f"unzip -q -o {root}/tree.zip",
+            "7z": f"7z x -y -bd {root}/tree.zip",
+            "tar": f"tar -xf {root}/tree.tar",
+        }
+        return a[tool]
+
+    def fresh_out(self):
+        shutil.rmtree(self.out, ignore_errors=True)
+        os.makedirs(self.out)
+
+    def check_and_measure(self, tool, root):
+        """One extraction outside hyperfine: exit status, identical tree, peak memory (KiB)."""
+        self.fresh_out()
+        # GNU time forks from a small process, so the child's high-water mark is the tool's own.
+        report = os.path.join(self.work, "time.txt")
+        proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + self.command(tool, root).split(),
+                              cwd=self.out, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if proc.returncode != 0:
+            sys.exit(f"bench: {tool} on {root} exited with {proc.returncode}: {proc.stderr}")
+        diff = subprocess.run(["diff", "-r", "-q", "--no-dereference", os.path.join(root, "tree", "data"),
+                               os.path.join(self.out, "data")], capture_output=True, text=True)
+        if diff.returncode != 0:
+            sys.exit(f"bench: {tool} on {root} did not rebuild the same tree:\n{diff.stdout[:2000]}{diff.stderr}")
+        with open(report) as f:
+            return int(f.read().split()[-1])
+
+
+def describe(root):
+    sizes = []
+    for d, _, files in os.walk(os.path.join(root, "tree", "data")):
+        sizes += [os.path.getsize(os.path.join(d, f)) for f in files]
+    sizes.sort()
+    return dict(files=len(sizes), bytes=sum(sizes), median=sizes[len(sizes) // 2], largest=sizes[-1],
+                zip=os.path.getsize(os.path.join(root, "tree.zip")),
+                compressed=os.path.getsize(os.path.join(root, "compressed.vrk")))
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--build", required=True)
+    p.add_argument("--quick", action="store_true")
+    p.add_argument("--runs", type=int, default=None)
+    p.add_argument("--work", default="/dev/shm/oxtrel-bench")
+    args = p.parse_args()
+    runs = args.runs or (2 if args.quick else 5)
+    bench = Bench(args)
+    specs = QUICK if args.quick else FULL
+    if args.quick:
+        bench.work = args.work = args.work + "-quick"
+        bench.out = os.path.join(bench.work, "out")
+    os.makedirs(bench.work, exist_ok=True)
+
+    roots, info = {}, {}
+    for name, spec in specs.items():
+        roots[name] = bench.corpus(name, spec)
+        roots[name + "-half"] = bench.corpus(name + "-half", halved(spec))
+    for key, root in roots.items():
+        info[key] = describe(root)
+
+    # Each job: (corpus key, tool). Half corpora only need oxtrel, for the scaling check.
+    jobs = [(name, tool) for name in specs for tool in TOOLS]
+    jobs += [(name + "-half", tool) for name in specs for tool in TOOLS[:2]]
+
+    print("bench: checking every extractor's tree and measuring peak memory", flush=True)
+    peak = {job: bench.check_and_measure(job[1], roots[job[0]]) for job in jobs}
+
+    commands = {bench.command(tool, roots[key]): (key, tool) for key, tool in jobs}
+    export = os.path.join(bench.work, "hyperfine.json")
+    # Round 0 warms caches and is dropped; the tool varies fastest, so the rounds alternate.
+    hf = ["hyperfine", "--runs", "1", "--style", "none", "--export-json", export,
+          "--prepare", f"rm -rf {bench.out} && mkdir {bench.out}",
+          "-L", "job", ",".join(commands), "-L", "round", ",".join(str(r) for r in range(runs + 1)),
+          f"cd {bench.out} && {{job}}"]
+    print(f"bench: timing {len(jobs)} extractions x {runs} rounds with hyperfine", flush=True)
+    # Quick runs are too short for hyperfine's shell calibration, which then warns at length.
+    run(hf, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL if args.quick else None)
+    shutil.rmtree(bench.out, ignore_errors=True)
+
+    walls, cpus = {}, {}
+    for result in json.load(open(export))["results"]:
+        if result["parameters"]["round"] == "0":
+            continue
+        job = commands[result["parameters"]["job"]]
+        walls.setdefault(job, []).append(result["times"][0])
+        cpus.setdefault(job, []).append(result["user"] + result["system"])
+    wall = {job: statistics.median(v) for job, v in walls.items()}
+    cpu = {job: statistics.median(v) for job, v in cpus.items()}
+
+    print()
+    print(f"oxtrel benchmark: median of {runs} alternating rounds, output in tmpfs"
+          + (" (quick corpora: figures are not meaningful)" if args.quick else ""))
+    for name in specs:
+        i = info[name]
+        print()
+        print(f"{name}-like: {i['files']} files, {i['bytes'] / 1e6:.1f} MB, median {i['median'] / 1024:.1f} KiB, "
+              f"largest {i['largest'] / 2**20:.2f} MiB; zlib-6 ratio {i['bytes'] / i['zip']:.2f} (zip), "
+              f"{i['bytes'] / i['compressed']:.2f} (vrk)")
+        print(f"| {'tool':<18} | {'wall s':>7} | {'cpu s':>7} | {'peak MiB':>8} | {'MB/s':>7} | {'/bsdtar':>7} | {'/tar':>6} |")
+        print(f"|{'-' * 20}|{'-' * 9}|{'-' * 9}|{'-' * 10}|{'-' * 9}|{'-' * 9}|{'-' * 8}|")
+        for tool in TOOLS:
+            job = (name, tool)
+            w = wall[job]
+            print(f"| {tool:<18} | {w:7.3f} | {cpu[job]:7.3f} | {peak[job] / 1024:8.1f} | {i['bytes'] / 1e6 / w:7.0f} "
+                  f"| {w / wall[(name, 'bsdtar')]:7.2f} | {w / wall[(name, 'tar')]:6.2f} |")
+
+    print()
+    print("scaling, half vs full corpus (full / half, per file and per MB):")
+    scaling_ok = True
+    for name in specs:
+        for tool in TOOLS[:2]:
+            full, half = info[name], info[name + "-half"]
+            per_file = (wall[(name, tool)] / full["files"]) / (wall[(name + "-half", tool)] / half["files"])
+            per_mb = (wall[(name, tool)] / full["bytes"]) / (wall[(name + "-half", tool)] / half["bytes"])
+            ok = all(abs(r - 1) <= SCALING_TOLERANCE for r in (per_file, per_mb))
+            scaling_ok &= ok
+            print(f"  {name:<9} {tool:<18} per file {per_file:5.2f}  per MB {per_mb:5.2f}  {'ok' if ok else 'OUTSIDE 10%'}")
+
+    print()
+    print("targets:")
+    for name in specs:
+        vs_bsdtar = wall[(name, "oxtrel-compressed")] / wall[(name, "bsdtar")]
+        vs_tar = wall[(name, "oxtrel-stored")] / wall[(name, "tar")]
+        limit = 2 * info[name]["largest"] / 2**20 + 16
+        mem = max(peak[(name, t)] for t in TOOLS[:2]) / 1024
+        print(f"  {name:<9} compressed/bsdtar {vs_bsdtar:.2f} <= {TARGET_VS_BSDTAR[name]:.2f}: "
+              f"{'met' if vs_bsdtar <= TARGET_VS_BSDTAR[name] else 'MISSED'}")
+        print(f"  {name:<9} stored/tar        {vs_tar:.2f} <= {TARGET_VS_TAR:.2f}: "
+              f"{'met' if vs_tar <= TARGET_VS_TAR else 'MISSED'}")
+        print(f"  {name:<9} peak memory       {mem:.1f} MiB <= {limit:.1f} MiB: {'met' if mem <= limit else 'MISSED'}")
+    print(f"  scaling within 10%: {'met' if scaling_ok else 'MISSED'}")
+    if args.quick:
+        print("bench: quick run complete (no timing assertions)")
+
+
+if __name__ == "__main__":
+    main()
