@@ -349,3 +349,40 @@ TEST(Extraction, PayloadsBeyondTwoGibibytesAreRead) {
 
 }  // namespace
 }  // namespace oxtrel
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+
+TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#endif
+  // A 1.5 GiB compressed payload announcing 4 GiB, in a sparse archive, extracted under a
+  // 256 MiB address-space limit: whichever way the payload is read, the output cannot fit.
+  TestArchive a;
+  a.header.archiveFlags = kCompressedFlag;
+  const uint32_t hugeSize = 3u << 29;
+  a.folders = {{.name = "m", .files = {{.name = "small.nif", .payload = compressedPayload(bytesOf("s"))},
+                                       {.name = "huge.nif", .size = hugeSize, .offset = 1u << 20}}}};
+  ScratchDir dir;
+  writeFile(dir / "a.vrk", buildArchive(a));
+  ASSERT_EQ(truncate((dir / "a.vrk").c_str(), off_t(1u << 20) + hugeSize), 0);
+  {
+    FILE* f = std::fopen((dir / "a.vrk").c_str(), "r+b");
+    ASSERT_EQ(fseeko(f, off_t(1u << 20), SEEK_SET), 0);
+    std::fwrite("\xf0\xff\xff\xff", 1, 4, f);
+    std::fclose(f);
+  }
+  ProcessResult r = runOxtrel({"a.vrk"}, dir.path, [] {
+    rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+  });
+  EXPECT_EQ(r.exitStatus, 3);
+  EXPECT_NE(r.out.find("data\\m\\huge.nif\n"), std::string::npos);
+  EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/small.nif", "s"}}));
+}
+
+}  // namespace
+}  // namespace oxtrel
