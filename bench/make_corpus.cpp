@@ -3,10 +3,13 @@
 // Folders nest below one top folder, every folder holds at least one file, file names are
 // <word>_<n>.<ext> and unique by name hash across the tree (the archive's name index is global).
 // Sizes are log-normal around the given median, scaled so that they add up to exactly --bytes.
-// Contents mix structured records (vertex-like float runs, index runs, string tables), which
-// deflate well, with runs of noise, which do not; --noise sets the share of noise bytes and so
-// the ratio that zlib reaches. Everything derives from --seed, with its own generator arithmetic,
-// so the same arguments give the same bytes on any machine.
+// Contents come in two kinds, by extension:
+//   .dds   block-compressed texels: 8-byte blocks of two 16-bit colours from a smooth colour
+//          field and 32 bits of texel indices, flat in most blocks and noise in a --noise share;
+//   other  structured records (vertex-like float runs, index runs, string tables), which deflate
+//          well, mixed with runs of noise, --noise being the share of noise chunks.
+// --noise thus sets the ratio that zlib reaches. Everything derives from --seed through integer
+// arithmetic of its own, so the same arguments give the same bytes on any machine.
 
 #include <algorithm>
 #include <cmath>
@@ -175,11 +178,39 @@ void appendChunk(std::vector<uint8_t>& out, size_t length, double noise, Random&
   }
 }
 
-void makeContent(std::vector<uint8_t>& out, uint64_t size, double noise, Random& r) {
+// A triangle wave of the given period and amplitude: a smooth field without floating point.
+int wave(uint64_t x, uint64_t period, int amplitude) {
+  int phase = int(x % period);
+  int half = int(period / 2);
+  return (phase < half ? phase : int(period) - phase) * amplitude / half;
+}
+
+void appendTexels(std::vector<uint8_t>& out, uint64_t size, double noise, Random& r) {
+  const uint64_t blocksPerRow = 64ull << r.below(3);
+  const int red = int(r.below(32)), green = int(r.below(64)), blue = int(r.below(32));
+  static const uint32_t kFlat[] = {0x00000000, 0x55555555, 0xAAAAAAAA, 0x50505050};
+  for (uint64_t i = 0; out.size() < size; ++i) {
+    uint64_t x = i % blocksPerRow, y = i / blocksPerRow;
+    uint32_t c0 = uint32_t((red + wave(x, 80, 16) + wave(y, 44, 8)) & 31) << 11 |
+                  uint32_t((green + wave(x + y, 60, 32)) & 63) << 5 | uint32_t((blue + wave(x, 36, 16)) & 31);
+    if (r.uniform() < noise) c0 ^= uint32_t(r.below(8));
+    uint32_t c1 = (c0 - 0x0841u * uint32_t(r.below(3))) & 0xFFFF;
+    uint32_t texels = r.uniform() < noise ? uint32_t(r.next()) : kFlat[r.below(4)] ^ uint32_t(x & 3);
+    for (uint32_t v : {c0 | c1 << 16, texels})
+      for (int b = 0; b < 4; ++b) out.push_back(uint8_t(v >> (8 * b)));
+  }
+}
+
+void makeContent(std::vector<uint8_t>& out, const std::string& ext, uint64_t size, double noise, Random& r) {
   out.clear();
   static const char kHeader[] = "OXB asset file, version 20.0.0.5\n";
   out.insert(out.end(), kHeader, kHeader + sizeof kHeader - 1);
-  while (out.size() < size) appendChunk(out, 256 + r.below(3840), noise, r);
+  if (ext == ".dds") {
+    out.resize(128);  // a fixed-size header, as texture files have
+    appendTexels(out, size, noise, r);
+  } else {
+    while (out.size() < size) appendChunk(out, 256 + r.below(3840), noise, r);
+  }
   out.resize(size);
 }
 
@@ -239,7 +270,7 @@ int main(int argc, char** argv) {
     std::filesystem::path dir = std::filesystem::path(o.out) / "data" / folders[owner[i]];
     std::filesystem::create_directories(dir);
     Random contentRandom{o.seed * 1000003 + i};
-    makeContent(content, sizes[i], o.noise, contentRandom);
+    makeContent(content, ext, sizes[i], o.noise, contentRandom);
     std::ofstream file(dir / name, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
     if (!file) {

@@ -25,13 +25,13 @@ FULL = {
     "meshes": dict(top="meshes", files=20000, folders=327, bytes=312_000_000, median=12288,
                    noise=0.12, extensions=".nif,.kf", seed=11),
     "textures": dict(top="textures", files=400, folders=46, bytes=431_000_000, median=734003,
-                     noise=0.49, extensions=".dds,.wav", seed=12),
+                     noise=0.12, extensions=".dds", seed=12),
 }
 QUICK = {
     "meshes": dict(top="meshes", files=400, folders=12, bytes=3_000_000, median=6000,
                    noise=0.12, extensions=".nif,.kf", seed=11),
     "textures": dict(top="textures", files=8, folders=3, bytes=2_000_000, median=200000,
-                     noise=0.49, extensions=".dds,.wav", seed=12),
+                     noise=0.12, extensions=".dds", seed=12),
 }
 
 # Compressed oxtrel is held against bsdtar, stored oxtrel against tar; memory against the
