@@ -70,7 +70,8 @@ class Bench:
         self.oxtrel = os.path.join(self.build, "oxtrel")
         self.pack = os.path.join(self.build, "oxtrel-pack")
         self.make_corpus = os.path.join(self.build, "bench", "make_corpus")
-        for exe in (self.oxtrel, self.pack, self.make_corpus):
+        self.inflate_floor = os.path.join(self.build, "bench", "inflate_floor")
+        for exe in (self.oxtrel, self.pack, self.make_corpus, self.inflate_floor):
             if not os.access(exe, os.X_OK):
                 sys.exit(f"bench: {exe} is missing; build the project first")
         self.stamp_tools = file_digest(self.make_corpus) + file_digest(self.pack)
@@ -162,6 +163,12 @@ def main():
         roots[name + "-half"] = bench.corpus(name + "-half", halved(spec))
     for key, root in roots.items():
         info[key] = describe(root)
+    floor = {}
+    for name in specs:
+        out = subprocess.run([bench.inflate_floor, os.path.join(roots[name], "compressed.vrk")],
+                             check=True, capture_output=True, text=True).stdout.split()
+        floor[name] = [float(v) for v in out]
+    load_before = os.getloadavg()[0]
 
     # Each job: (corpus key, tool). Half corpora only need oxtrel, for the scaling check.
     jobs = [(name, tool) for name in specs for tool in TOOLS]
@@ -195,12 +202,15 @@ def main():
     print()
     print(f"oxtrel benchmark: median of {runs} alternating rounds, output in tmpfs"
           + (" (quick corpora: figures are not meaningful)" if args.quick else ""))
+    # Other work on the machine slows every tool; the ratios suffer less than the absolute times.
+    print(f"load average: {load_before:.2f} before timing, {os.getloadavg()[0]:.2f} after")
     for name in specs:
         i = info[name]
         print()
         print(f"{name}-like: {i['files']} files, {i['bytes'] / 1e6:.1f} MB, median {i['median'] / 1024:.1f} KiB, "
               f"largest {i['largest'] / 2**20:.2f} MiB; zlib-6 ratio {i['bytes'] / i['zip']:.2f} (zip), "
               f"{i['bytes'] / i['compressed']:.2f} (vrk)")
+        print(f"inflate alone, CPU s: libdeflate {floor[name][0]:.3f}, zlib {floor[name][1]:.3f}")
         print(f"| {'tool':<18} | {'wall s':>7} | {'cpu s':>7} | {'peak MiB':>8} | {'MB/s':>7} | {'/bsdtar':>7} | {'/tar':>6} |")
         print(f"|{'-' * 20}|{'-' * 9}|{'-' * 9}|{'-' * 10}|{'-' * 9}|{'-' * 9}|{'-' * 8}|")
         for tool in TOOLS:
