@@ -1,0 +1,79 @@
+#include "extract/extraction_walk.h"
+
+#include <cstring>
+#include <string>
+
+#include "extract/growable_buffer.h"
+#include "extract/payload_decoder.h"
+
+namespace oxtrel {
+
+namespace {
+
+struct Walk {
+  const ArchiveFile& archive;
+  OutputTree& tree;
+  FILE* console;
+  bool compressed;
+  PayloadDecoder decoder = makePayloadDecoder();
+  GrowableBuffer payload{};
+  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  ExtractionSummary summary{};
+
+  void problem(const char* format, uint32_t offset) {
+    std::fprintf(console, format, offset, path.c_str());
+    ++summary.problems;
+  }
+
+  void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
+    path.assign("data\\").append(folder.name).append("\\").append(name);
+    std::fprintf(console, "%8x %8x %s\n", record.offset, record.size, path.c_str());
+
+    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
+    if (checkOutputPath(tree, output) == WriteStatus::unsafe)
+      return problem("Error: unsafe path at %8x %s\n", record.offset);
+
+    if (!archiveHolds(archive, record.offset, record.size))
+      return problem("Error: truncated payload at %8x %s\n", record.offset);
+    // Sized only now that the archive is known to hold this many bytes.
+    uint8_t* bytes = reserveBytes(payload, record.size);
+    if (!readAt(archive, record.offset, bytes, record.size))
+      return problem("Error: truncated payload at %8x %s\n", record.offset);
+
+    DecodedPayload decoded = decodePayload(decoder, compressed, {bytes, record.size});
+    if (decoded.outcome == DecodeOutcome::unpackFailed)
+      return problem("Error unpack at %8x %s\n", record.offset);
+    if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
+      problem("Error: possibly packed at %8x %s\n", record.offset);
+
+    WriteResult written = writeOutputFile(tree, output, decoded.bytes);
+    if (written.status == WriteStatus::unsafe) return problem("Error: unsafe path at %8x %s\n", record.offset);
+    if (written.status == WriteStatus::failed) {
+      std::fprintf(console, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(written.error));
+      ++summary.problems;
+      return;
+    }
+    ++summary.written;
+  }
+};
+
+}  // namespace
+
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
+                             const ArchiveFile& archive, OutputTree& tree, FILE* console) {
+  Walk walk{archive, tree, console, isCompressed(catalogue.header)};
+  for (const Folder& folder : catalogue.folders) {
+    for (size_t j = 0; j < folder.files.size(); ++j) {
+      const std::string* name = lookup(index, folder.files[j].hash);
+      if (!name) {
+        std::fprintf(console, "Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());
+        ++walk.summary.problems;
+        continue;
+      }
+      walk.extract(folder, folder.files[j], *name);
+    }
+  }
+  return walk.summary;
+}
+
+}  // namespace oxtrel

@@ -1,0 +1,180 @@
+#include "extract/output_tree.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace oxtrel {
+
+namespace {
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Opens one existing directory entry below parent, refusing a symbolic link in its place.
+int openChildDirectory(int parent, const std::string& name) {
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return int(syscall(SYS_openat2, parent, name.c_str(), &how, sizeof how));
+}
+
+enum class DirStatus { ok, missing, unsafe, failed };
+
+struct DirLookup {
+  DirStatus status = DirStatus::ok;
+  int fd = -1;  // owned by the tree when ok
+  int error = 0;
+};
+
+DirLookup failure(int error) {
+  if (error == ELOOP || error == EXDEV) return {DirStatus::unsafe, -1, error};
+  return {DirStatus::failed, -1, error};
+}
+
+// `data` may itself be a symbolic link: the user put it there, so it is followed.
+DirLookup openData(OutputTree& tree, bool create) {
+  if (tree.dataFd >= 0) return {DirStatus::ok, tree.dataFd, 0};
+  int fd = openat(tree.parentFd, "data", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    if (!create) return {DirStatus::missing, -1, ENOENT};
+    if (mkdirat(tree.parentFd, "data", 0777) != 0 && errno != EEXIST) return {DirStatus::failed, -1, errno};
+    fd = openat(tree.parentFd, "data", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (fd < 0) return {DirStatus::failed, -1, errno};
+  tree.dataFd = fd;
+  return {DirStatus::ok, fd, 0};
+}
+
+std::string directoryKey(const OutputPath& path) {
+  std::string key;
+  for (std::string_view d : path.directories) {
+    key.append(d);
+    key.push_back('/');
+  }
+  return key;
+}
+
+// Walks the path's directories one component at a time from `data`, making the missing ones when
+// create is set. Only a missing component is ever made, so no directory is asked for twice.
+DirLookup openDirectory(OutputTree& tree, const OutputPath& path, bool create) {
+  std::string key = directoryKey(path);
+  if (tree.openDirFd >= 0 && key == tree.openDirKey) return {DirStatus::ok, tree.openDirFd, 0};
+
+  DirLookup data = openData(tree, create);
+  if (data.status != DirStatus::ok) return data;
+
+  int fd = fcntl(tree.dataFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return failure(errno);
+  std::string name;
+  for (std::string_view component : path.directories) {
+    name.assign(component);
+    int next = openChildDirectory(fd, name);
+    if (next < 0 && errno == ENOENT) {
+      if (!create) {
+        close(fd);
+        return {DirStatus::missing, -1, ENOENT};
+      }
+      if (mkdirat(fd, name.c_str(), 0777) == 0 || errno == EEXIST) next = openChildDirectory(fd, name);
+    }
+    int error = errno;
+    close(fd);
+    if (next < 0) return failure(error);
+    fd = next;
+  }
+  if (tree.openDirFd >= 0) close(tree.openDirFd);
+  tree.openDirFd = fd;
+  tree.openDirKey = std::move(key);
+  return {DirStatus::ok, fd, 0};
+}
+
+bool writeAll(int fd, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    bytes = bytes.subspan(size_t(n));
+  }
+  return true;
+}
+
+// The temporary's name has a fixed short length, so a final name at the file system's length
+// limit can still be written.
+int createTemporary(OutputTree& tree, int dirFd, char (&name)[64]) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::snprintf(name, sizeof name, ".oxtrel-%d-%llu.tmp", int(getpid()), (unsigned long long)tree.temporaries++);
+    int fd = openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+OutputPath splitOutputPath(std::string_view relative) {
+  OutputPath path;
+  size_t start = 0;
+  for (size_t i = 0; i <= relative.size(); ++i) {
+    if (i < relative.size() && !isSeparator(relative[i])) continue;
+    std::string_view component = relative.substr(start, i - start);
+    if (component == "..") path.hasDotDot = true;
+    if (i == relative.size()) {
+      path.fileName = component;
+    } else if (!component.empty()) {
+      path.directories.push_back(component);
+    }
+    start = i + 1;
+  }
+  return path;
+}
+
+OutputTree makeOutputTree(int parentFd) {
+  OutputTree tree;
+  tree.parentFd = parentFd;
+  return tree;
+}
+
+void closeOutputTree(OutputTree& tree) {
+  if (tree.openDirFd >= 0) close(tree.openDirFd);
+  if (tree.dataFd >= 0) close(tree.dataFd);
+  tree.openDirFd = tree.dataFd = -1;
+  tree.openDirKey.clear();
+}
+
+WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path) {
+  if (path.hasDotDot) return WriteStatus::unsafe;
+  return openDirectory(tree, path, false).status == DirStatus::unsafe ? WriteStatus::unsafe : WriteStatus::ok;
+}
+
+WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {
+  if (path.hasDotDot) return {WriteStatus::unsafe, 0};
+  // A path ending in a separator names a directory, not a file.
+  if (path.fileName.empty()) return {WriteStatus::failed, EISDIR};
+  DirLookup dir = openDirectory(tree, path, true);
+  if (dir.status == DirStatus::unsafe) return {WriteStatus::unsafe, 0};
+  if (dir.status != DirStatus::ok) return {WriteStatus::failed, dir.error};
+
+  char temporary[64];
+  int fd = createTemporary(tree, dir.fd, temporary);
+  if (fd < 0) return {WriteStatus::failed, errno};
+  bool written = writeAll(fd, bytes);
+  int error = errno;
+  if (close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && renameat(dir.fd, temporary, dir.fd, std::string(path.fileName).c_str()) != 0) {
+    written = false;
+    error = errno;
+  }
+  if (written) return {WriteStatus::ok, 0};
+  unlinkat(dir.fd, temporary, 0);
+  return {WriteStatus::failed, error};
+}
+
+}  // namespace oxtrel

@@ -1,0 +1,56 @@
+#pragma once
+
+// Writes extracted files below a `data` directory, never outside it.
+//
+// An entry's relative path (folder name + '\' + file name, with '\' and '/' both separating
+// components) is refused as unsafe when a component is "..", or when an existing component below
+// `data` is a symbolic link (`data` itself may be one). A symbolic link standing at the file's
+// own name is replaced, never written through. Each file is written under a short hidden
+// temporary name in its destination directory and renamed over its final name once complete,
+// so a failed or killed run never leaves a partial file under a final name.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace oxtrel {
+
+struct OutputPath {
+  std::vector<std::string_view> directories;  // non-empty components below `data`
+  std::string_view fileName;                  // text after the last separator; may be empty
+  bool hasDotDot = false;
+};
+
+// Splits relative (the part of the output path after "data\") at both separators.
+OutputPath splitOutputPath(std::string_view relative);
+
+struct OutputTree {
+  int parentFd = -1;        // the directory that holds `data`
+  int dataFd = -1;          // opened on first use
+  std::string openDirKey;   // directories of the open directory, joined with '/'
+  int openDirFd = -1;      // entries come folder by folder, so one open directory serves a run
+  uint64_t temporaries = 0;
+};
+
+// parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.
+OutputTree makeOutputTree(int parentFd);
+void closeOutputTree(OutputTree& tree);
+
+enum class WriteStatus { ok, unsafe, failed };
+
+struct WriteResult {
+  WriteStatus status = WriteStatus::ok;
+  int error = 0;  // errno when failed
+};
+
+// Without side effects: unsafe when the path has a ".." component or passes through a symbolic
+// link that already exists below `data`.
+WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path);
+
+// Creates the missing directories and writes bytes atomically at path. A link that appears
+// between the check and the write is still refused (unsafe).
+WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes);
+
+}  // namespace oxtrel
