@@ -55,6 +55,7 @@ Tree readBack(const std::string& path) {
   size_t k = 0;
   for (size_t f = 0; f < c.folders.size(); ++f) {
     const Folder& folder = c.folders[f];
+    EXPECT_EQ(folder.name.find('/'), std::string::npos) << "components are joined with '\\'";
     EXPECT_EQ(folder.hash, computeNameHash(folder.name, std::nullopt));
     EXPECT_EQ(c.folderRecords[f].blockOffset, blockAt);
     EXPECT_EQ(bytes[blockAt], folder.name.size() + 1);

@@ -109,7 +109,8 @@ PackFailure appendStored(WriteRun& run, const ArchiveFile& source, const Planned
     if (done == 0 && length >= 6 && run.buffer[4] == 0x78 && run.buffer[5] == 0x9C)
       run.notes.push_back(file.path +
                           ": its bytes 4 and 5 are those of a compressed payload; oxtrel extracts "
-                          "it unchanged but reports it as possibly packed (--compress avoids this)");
+                          "it unchanged but reports it as possibly packed and exits 1 (--compress "
+                          "avoids this)");
     failure = writeOutputAt(run.output, run.position + done, run.buffer.data(), length);
     if (failed(failure)) return failure;
     done += length;

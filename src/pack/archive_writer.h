@@ -34,7 +34,7 @@ struct PackReport {
 // file is then opened without following links and read as it is at that moment. On any failure
 // (tooLarge, unreadable, cannotWrite) nothing is left at or beside archivePath, and a file that
 // stood there is unchanged. A stored file whose bytes 4 and 5 are 78 9C gets a note: oxtrel
-// extracts it unchanged but reports it as possibly packed.
+// extracts it unchanged but reports it as possibly packed, with exit status 1.
 PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
                         const std::string& archivePath);
 
