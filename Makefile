@@ -1,9 +1,9 @@
-# Front door: `make run ARCHIVE=...` and `make test` work on a fresh Debian 12 machine.
+# Front door: `make run` (or `make run ARCHIVE=...`) and `make test` work on a fresh Debian 12 machine.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-ARCHIVE ?=
+ARCHIVE ?= examples/sample.vrk
 
-.PHONY: deps build run test clean bench bench-quick
+.PHONY: deps build run sample test clean bench bench-quick
 
 deps:
 	@scripts/install-deps.sh
@@ -13,8 +13,11 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@test -n "$(ARCHIVE)" || { echo "usage: make run ARCHIVE=path/to/file.vrk" >&2; exit 2; }
 	$(BUILD)/oxtrel "$(ARCHIVE)"
+
+# Repacks the bundled sample after its tree has changed.
+sample: build
+	$(BUILD)/oxtrel-pack --compress examples/sample.vrk examples/sample
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
