@@ -62,5 +62,21 @@ TEST(NameIndex, StopsAtTheEndOfAShortBlock) {
   EXPECT_TRUE(buildNameIndex({}, 5).empty());
 }
 
+TEST(NameIndex, LargeBlocksFindEveryNameAndKeepTheLaterOfEachHash) {
+  // Upper-case twins share their hash with a name much earlier in the block, so a later name
+  // must win however far apart the two are and wherever sorting puts them.
+  std::string block;
+  for (int i = 0; i < 600; ++i) block += "part_" + std::to_string(i) + ".nif" + '\0';
+  for (int i = 0; i < 600; i += 7) block += "PART_" + std::to_string(i) + ".NIF" + '\0';
+  NameIndex index = buildNameIndex(bytesOf(block), 1000);
+  EXPECT_EQ(index.size(), 600u);
+  for (int i = 0; i < 600; ++i) {
+    const std::string* name = lookup(index, hashOfName("part_" + std::to_string(i) + ".nif"));
+    ASSERT_NE(name, nullptr) << i;
+    EXPECT_EQ(*name, (i % 7 == 0 ? "PART_" : "part_") + std::to_string(i) + (i % 7 == 0 ? ".NIF" : ".nif"));
+  }
+  EXPECT_EQ(lookup(index, hashOfName("part_600.nif")), nullptr);
+}
+
 }  // namespace
 }  // namespace oxtrel

@@ -3,17 +3,23 @@
 // Joins FileRecords to names: every name of the name block, keyed by its name hash.
 
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/archive_records.h"
 
 namespace oxtrel {
 
-// Ordered by the hash bytes; at most one name per hash.
-using NameIndex = std::map<NameHash, std::string>;
+struct NamedHash {
+  uint64_t key = 0;  // the hash bytes read big-endian, so that keys order as the bytes do
+  std::string name;
+};
+
+// Sorted by key, at most one name per hash. A flat sorted array rather than a tree: a lookup
+// per extracted file then touches a few adjacent cache lines instead of a chain of nodes.
+using NameIndex = std::vector<NamedHash>;
 
 struct SplitName {
   std::string_view base;       // everything before the last '.'
