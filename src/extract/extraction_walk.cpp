@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "extract/growable_buffer.h"
 #include "extract/payload_decoder.h"
+#include "extract/payload_window.h"
 
 namespace oxtrel {
 
@@ -16,7 +16,7 @@ struct Walk {
   FILE* console;
   bool compressed;
   PayloadDecoder decoder = makePayloadDecoder();
-  GrowableBuffer payload{};
+  PayloadWindow window{};
   std::string path{};  // "data\" + folder + "\" + name, reused for every entry
   ExtractionSummary summary{};
 
@@ -33,14 +33,11 @@ struct Walk {
     if (checkOutputPath(tree, output) == WriteStatus::unsafe)
       return problem("Error: unsafe path at %8x %s\n", record.offset);
 
-    if (!archiveHolds(archive, record.offset, record.size))
-      return problem("Error: truncated payload at %8x %s\n", record.offset);
-    // Sized only now that the archive is known to hold this many bytes.
-    uint8_t* bytes = reserveBytes(payload, record.size);
-    if (!readAt(archive, record.offset, bytes, record.size))
-      return problem("Error: truncated payload at %8x %s\n", record.offset);
+    // Nothing is sized from record.size before the archive is known to hold that many bytes.
+    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    if (!bytes) return problem("Error: truncated payload at %8x %s\n", record.offset);
 
-    DecodedPayload decoded = decodePayload(decoder, compressed, {bytes, record.size});
+    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
     if (decoded.outcome == DecodeOutcome::unpackFailed)
       return problem("Error unpack at %8x %s\n", record.offset);
     if (decoded.outcome == DecodeOutcome::writePossiblyPacked)

@@ -1,0 +1,80 @@
+#include "extract/payload_window.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "allocation_probe.h"
+#include "archive_builder.h"
+#include "scratch.h"
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+
+// An archive-sized file of distinct bytes, so any byte served from the wrong place shows.
+struct PatternFile {
+  Bytes bytes;
+  int fd = -1;
+  ArchiveFile file;
+  explicit PatternFile(size_t size) : bytes(size) {
+    for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 131 + (i >> 8));
+    fd = memoryFile(bytes);
+    file = archiveFromDescriptor(fd).file;
+  }
+  ~PatternFile() { close(fd); }
+  Bytes slice(size_t offset, size_t length) const { return Bytes(bytes.begin() + offset, bytes.begin() + offset + length); }
+};
+
+Bytes served(PayloadWindow& w, const PatternFile& f, uint64_t offset, size_t length) {
+  auto span = readPayload(w, f.file, offset, length);
+  EXPECT_TRUE(span.has_value()) << offset << "+" << length;
+  return span ? Bytes(span->begin(), span->end()) : Bytes{};
+}
+
+TEST(PayloadWindow, ConsecutivePayloadsAreReadAheadAndServedFromTheWindow) {
+  PatternFile f(3 * kReadAhead);
+  PayloadWindow w;
+  EXPECT_EQ(served(w, f, 100, 50), f.slice(100, 50));
+  EXPECT_EQ(w.filled, 50u);  // a first payload, or one after a jump, reads only itself
+  EXPECT_EQ(served(w, f, 150, 10), f.slice(150, 10));
+  EXPECT_EQ(w.start, 150u);
+  EXPECT_EQ(w.filled, kReadAhead);
+  for (uint64_t at = 160; at < 150 + kReadAhead - 1000; at += 1000) {
+    EXPECT_EQ(served(w, f, at, 1000), f.slice(at, 1000));
+    EXPECT_EQ(w.start, 150u);  // no read: still the same window
+  }
+}
+
+TEST(PayloadWindow, EveryLayoutReadsExactBytes) {
+  PatternFile f(3 * kReadAhead + 17);
+  PayloadWindow w;
+  struct Range {
+    uint64_t offset;
+    size_t length;
+  };
+  // Forward runs across window ends, backward jumps, overlaps, a payload larger than the
+  // window, the last byte of the file, and empty payloads.
+  for (Range r : std::vector<Range>{{0, 10}, {10, kReadAhead}, {10 + kReadAhead, 5000}, {4, 8}, {0, 2 * kReadAhead + 3},
+                                    {2 * kReadAhead + 3, 9}, {f.bytes.size() - 1, 1}, {f.bytes.size(), 0}, {77, 0},
+                                    {kReadAhead - 2, 4}, {f.bytes.size() - 20, 20}})
+    EXPECT_EQ(served(w, f, r.offset, r.length), f.slice(r.offset, r.length)) << r.offset << "+" << r.length;
+}
+
+TEST(PayloadWindow, PayloadsPastTheEndAreRefusedWithoutSizingAnything) {
+  PatternFile f(1000);
+  PayloadWindow w;
+  armAllocationProbe();
+  EXPECT_FALSE(readPayload(w, f.file, 990, 11));
+  EXPECT_FALSE(readPayload(w, f.file, 1001, 0));
+  EXPECT_FALSE(readPayload(w, f.file, 0xFFFFFFF0u, 0x20));
+  EXPECT_FALSE(readPayload(w, f.file, 0, 0xFFFFFFFFu));
+  EXPECT_LT(largestAllocationSinceArmed(), 4096u);
+  // Read ahead stops at the end of the file.
+  EXPECT_EQ(served(w, f, 0, 10), f.slice(0, 10));
+  EXPECT_EQ(served(w, f, 10, 10), f.slice(10, 10));
+  EXPECT_EQ(w.filled, 990u);
+}
+
+}  // namespace
+}  // namespace oxtrel
