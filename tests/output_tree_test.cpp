@@ -1,6 +1,13 @@
 #include "extract/output_tree.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "scratch.h"
 
 namespace oxtrel {
 namespace {
@@ -27,6 +34,56 @@ TEST(SplitOutputPath, DotDotOnlyAsAWholeComponent) {
   EXPECT_TRUE(splitOutputPath("../x").hasDotDot);
   EXPECT_FALSE(splitOutputPath("a..\\..b\\...").hasDotDot);
   EXPECT_FALSE(splitOutputPath(".\\x").hasDotDot);
+}
+
+// Every way a file gets its name: unnamed and linked by descriptor, unnamed and linked through
+// /proc, and a named temporary renamed into place. Each must create, replace files and links at
+// the name, refuse a directory there, and leave no temporary behind.
+TEST(WriteOutputFile, EveryNamingPathCreatesAndReplacesAlike) {
+  using namespace oxtrel::testing;
+  struct Mode {
+    const char* name;
+    bool unnamed;
+    bool byDescriptor;
+  };
+  for (Mode mode : {Mode{"by descriptor", true, true}, Mode{"through /proc", true, false},
+                    Mode{"named temporary", false, false}}) {
+    ScratchDir dir;
+    std::filesystem::create_directories(dir / "data/d/dir.nif");
+    std::filesystem::create_directories(dir / "outside");
+    writeFile(dir / "outside/target", bytesOf("untouched"));
+    writeFile(dir / "data/d/old.nif", bytesOf("old contents"));
+    ASSERT_EQ(symlink("../../outside/target", (dir / "data/d/link.nif").c_str()), 0);
+    int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(parent, 0);
+    OutputTree tree = makeOutputTree(parent);
+    tree.unnamedFiles = mode.unnamed;
+    tree.linkByDescriptor = mode.byDescriptor;
+
+    auto write = [&](const char* path, const std::string& text) {
+      return writeOutputFile(tree, splitOutputPath(path), bytesOf(text));
+    };
+    EXPECT_EQ(write("d\\new.nif", "new").status, WriteStatus::ok) << mode.name;
+    EXPECT_EQ(write("d\\old.nif", "replaced").status, WriteStatus::ok) << mode.name;
+    EXPECT_EQ(write("d\\link.nif", "not through the link").status, WriteStatus::ok) << mode.name;
+    EXPECT_EQ(write("d/sub\\empty.nif", "").status, WriteStatus::ok) << mode.name;
+    WriteResult onDirectory = write("d\\dir.nif", "x");
+    EXPECT_EQ(onDirectory.status, WriteStatus::failed) << mode.name;
+    EXPECT_EQ(onDirectory.error, EISDIR) << mode.name;
+    closeOutputTree(tree);
+    close(parent);
+
+    EXPECT_EQ(snapshotTree(dir / "data"),
+              (std::map<std::string, std::string>{{"d/", ""},
+                                                  {"d/dir.nif/", ""},
+                                                  {"d/link.nif", "not through the link"},
+                                                  {"d/new.nif", "new"},
+                                                  {"d/old.nif", "replaced"},
+                                                  {"d/sub/", ""},
+                                                  {"d/sub/empty.nif", ""}}))
+        << mode.name;
+    EXPECT_EQ(readFile(dir / "outside/target"), bytesOf("untouched")) << mode.name;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 namespace oxtrel {
 
@@ -104,14 +105,84 @@ bool writeAll(int fd, std::span<const uint8_t> bytes) {
 
 // The temporary's name has a fixed short length, so a final name at the file system's length
 // limit can still be written.
+void nameTemporary(OutputTree& tree, char (&name)[64]) {
+  std::snprintf(name, sizeof name, ".oxtrel-%d-%llu.tmp", tree.pid, (unsigned long long)tree.temporaries++);
+}
+
 int createTemporary(OutputTree& tree, int dirFd, char (&name)[64]) {
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::snprintf(name, sizeof name, ".oxtrel-%d-%llu.tmp", int(getpid()), (unsigned long long)tree.temporaries++);
+    nameTemporary(tree, name);
     int fd = openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
+}
+
+// Gives the unnamed file fd the name `name` in dirFd; 0 or errno (EEXIST when the name is taken).
+int linkUnnamed(OutputTree& tree, int fd, int dirFd, const char* name) {
+  if (tree.linkByDescriptor) {
+    if (linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM) return errno;
+    // Kernels that keep AT_EMPTY_PATH for privileged callers still follow the /proc link.
+    tree.linkByDescriptor = false;
+  }
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, link, dirFd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Names the unnamed file fd `name` in dirFd, replacing what is there (a file or a symbolic link;
+// a directory is refused) by linking it under a temporary name and renaming that over.
+int publishUnnamed(OutputTree& tree, int fd, int dirFd, const char* name) {
+  int error = linkUnnamed(tree, fd, dirFd, name);
+  if (error != EEXIST) return error;
+  char temporary[64];
+  for (int attempt = 0; attempt < 64 && error == EEXIST; ++attempt) {
+    nameTemporary(tree, temporary);
+    error = linkUnnamed(tree, fd, dirFd, temporary);
+  }
+  if (error != 0) return error;
+  if (renameat(dirFd, temporary, dirFd, name) == 0) return 0;
+  error = errno;
+  unlinkat(dirFd, temporary, 0);
+  return error;
+}
+
+// Writes bytes into a new unnamed file and publishes it; nullopt when the file system cannot
+// make unnamed files, so that the caller falls back to a named temporary.
+std::optional<WriteResult> writeUnnamed(OutputTree& tree, int dirFd, const std::string& name,
+                                        std::span<const uint8_t> bytes) {
+  int fd = openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return WriteResult{WriteStatus::failed, errno};
+    tree.unnamedFiles = false;
+    return std::nullopt;
+  }
+  int error = writeAll(fd, bytes) ? publishUnnamed(tree, fd, dirFd, name.c_str()) : errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) return WriteResult{WriteStatus::failed, error};
+  return WriteResult{WriteStatus::ok, 0};
+}
+
+WriteResult writeNamedTemporary(OutputTree& tree, int dirFd, const std::string& name,
+                                std::span<const uint8_t> bytes) {
+  char temporary[64];
+  int fd = createTemporary(tree, dirFd, temporary);
+  if (fd < 0) return {WriteStatus::failed, errno};
+  bool written = writeAll(fd, bytes);
+  int error = errno;
+  if (close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && renameat(dirFd, temporary, dirFd, name.c_str()) != 0) {
+    written = false;
+    error = errno;
+  }
+  if (written) return {WriteStatus::ok, 0};
+  unlinkat(dirFd, temporary, 0);
+  return {WriteStatus::failed, error};
 }
 
 }  // namespace
@@ -136,6 +207,7 @@ OutputPath splitOutputPath(std::string_view relative) {
 OutputTree makeOutputTree(int parentFd) {
   OutputTree tree;
   tree.parentFd = parentFd;
+  tree.pid = int(getpid());
   return tree;
 }
 
@@ -159,22 +231,12 @@ WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<
   if (dir.status == DirStatus::unsafe) return {WriteStatus::unsafe, 0};
   if (dir.status != DirStatus::ok) return {WriteStatus::failed, dir.error};
 
-  char temporary[64];
-  int fd = createTemporary(tree, dir.fd, temporary);
-  if (fd < 0) return {WriteStatus::failed, errno};
-  bool written = writeAll(fd, bytes);
-  int error = errno;
-  if (close(fd) != 0 && written) {
-    written = false;
-    error = errno;
+  std::string name(path.fileName);
+  if (tree.unnamedFiles) {
+    std::optional<WriteResult> result = writeUnnamed(tree, dir.fd, name, bytes);
+    if (result) return *result;
   }
-  if (written && renameat(dir.fd, temporary, dir.fd, std::string(path.fileName).c_str()) != 0) {
-    written = false;
-    error = errno;
-  }
-  if (written) return {WriteStatus::ok, 0};
-  unlinkat(dir.fd, temporary, 0);
-  return {WriteStatus::failed, error};
+  return writeNamedTemporary(tree, dir.fd, name, bytes);
 }
 
 }  // namespace oxtrel

@@ -5,9 +5,11 @@
 // An entry's relative path (folder name + '\' + file name, with '\' and '/' both separating
 // components) is refused as unsafe when a component is "..", or when an existing component below
 // `data` is a symbolic link (`data` itself may be one). A symbolic link standing at the file's
-// own name is replaced, never written through. Each file is written under a short hidden
-// temporary name in its destination directory and renamed over its final name once complete,
-// so a failed or killed run never leaves a partial file under a final name.
+// own name is replaced, never written through. A file is written unnamed (O_TMPFILE) in its
+// destination directory and linked under its final name once complete; when that name is taken
+// it is linked under a short hidden temporary name and renamed over it; file systems without
+// unnamed files get the temporary name from the start. Either way a failed or killed run never
+// leaves a partial file under a final name.
 
 #include <cstdint>
 #include <span>
@@ -32,6 +34,9 @@ struct OutputTree {
   std::string openDirKey;   // directories of the open directory, joined with '/'
   int openDirFd = -1;      // entries come folder by folder, so one open directory serves a run
   uint64_t temporaries = 0;
+  int pid = 0;             // in temporary names
+  bool unnamedFiles = true;      // cleared once the file system refuses O_TMPFILE
+  bool linkByDescriptor = true;  // cleared once the kernel refuses linkat(AT_EMPTY_PATH)
 };
 
 // parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.
