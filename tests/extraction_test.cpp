@@ -177,6 +177,31 @@ TEST(Extraction, StoredPayloadThatLooksPackedIsWrittenAndFlagged) {
   EXPECT_EQ(run.tree.at("s/q.kf"), text(otherHeader));
 }
 
+TEST(Extraction, LargeStoredPayloadsAreCheckedAndCopiedWhole) {
+  // Large enough to go from the archive to the file without passing through a buffer.
+  Bytes looksPacked(600 * 1024), plain(700 * 1024);
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i * 13 + (i >> 9));
+  std::copy(plain.begin(), plain.begin() + looksPacked.size(), looksPacked.begin());
+  looksPacked[4] = 0x78;
+  looksPacked[5] = 0x9C;
+  TestArchive a;
+  a.folders = {{.name = "big", .files = {{.name = "packed.dds", .payload = looksPacked},
+                                         {.name = "plain.dds", .payload = plain},
+                                         {.name = "cut.dds", .payload = plain}}}};
+  Bytes archive = buildArchive(a);
+  archive.resize(archive.size() - 1);  // the last payload loses its last byte
+  auto r = recordsOf(archive)[0];
+  ScratchDir dir;
+  Outcome run = extract(dir, archive);
+  EXPECT_EQ(run.result.exitStatus, 1);
+  EXPECT_EQ(run.result.out,
+            fileLine(r[0], "data\\big\\packed.dds") +
+                errorLine("Error: possibly packed at %8x %s\n", r[0], "data\\big\\packed.dds") +
+                fileLine(r[1], "data\\big\\plain.dds") + fileLine(r[2], "data\\big\\cut.dds") +
+                errorLine("Error: truncated payload at %8x %s\n", r[2], "data\\big\\cut.dds"));
+  EXPECT_EQ(run.tree, (Tree{{"big/", ""}, {"big/packed.dds", text(looksPacked)}, {"big/plain.dds", text(plain)}}));
+}
+
 TEST(Extraction, TruncatedPayloadsWriteNothing) {
   Bytes archive;
   TestArchive a;

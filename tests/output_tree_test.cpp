@@ -86,5 +86,34 @@ TEST(WriteOutputFile, EveryNamingPathCreatesAndReplacesAlike) {
   }
 }
 
+// The kernel's copy and the fallback through a buffer give the same file; a source that ends
+// before the range does fails the write and leaves nothing behind.
+TEST(CopyOutputFile, CopiesTheRangeInTheKernelOrThroughABuffer) {
+  using namespace oxtrel::testing;
+  Bytes source(3 << 20);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = uint8_t(i ^ (i >> 11));
+  for (bool inKernel : {true, false}) {
+    ScratchDir dir;
+    writeFile(dir / "source", source);
+    int sourceFd = open((dir / "source").c_str(), O_RDONLY | O_CLOEXEC);
+    int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    OutputTree tree = makeOutputTree(parent);
+    tree.copyInKernel = inKernel;
+    const uint64_t offset = 12345, length = source.size() - 2 * offset;
+    EXPECT_EQ(copyOutputFile(tree, splitOutputPath("x\\whole.dds"), {sourceFd, offset, length}).status, WriteStatus::ok);
+    EXPECT_EQ(copyOutputFile(tree, splitOutputPath("x\\empty.dds"), {sourceFd, offset, 0}).status, WriteStatus::ok);
+    WriteResult past = copyOutputFile(tree, splitOutputPath("x\\past.dds"), {sourceFd, source.size() - 10, 20});
+    EXPECT_EQ(past.status, WriteStatus::failed);
+    EXPECT_EQ(past.error, EIO);
+    closeOutputTree(tree);
+    close(parent);
+    close(sourceFd);
+    auto written = snapshotTree(dir / "data");
+    EXPECT_EQ(written.size(), 3u) << inKernel;
+    EXPECT_EQ(written["x/whole.dds"], std::string(source.begin() + offset, source.begin() + offset + length)) << inKernel;
+    EXPECT_EQ(written["x/empty.dds"], "") << inKernel;
+  }
+}
+
 }  // namespace
 }  // namespace oxtrel

@@ -33,6 +33,8 @@ struct Walk {
     if (checkOutputPath(tree, output) == WriteStatus::unsafe)
       return problem("Error: unsafe path at %8x %s\n", record.offset);
 
+    if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
+
     // Nothing is sized from record.size before the archive is known to hold that many bytes.
     std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
     if (!bytes) return problem("Error: truncated payload at %8x %s\n", record.offset);
@@ -42,8 +44,20 @@ struct Walk {
       return problem("Error unpack at %8x %s\n", record.offset);
     if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
       problem("Error: possibly packed at %8x %s\n", record.offset);
+    finish(writeOutputFile(tree, output, decoded.bytes), record);
+  }
 
-    WriteResult written = writeOutputFile(tree, output, decoded.bytes);
+  // A stored payload too large for the read-ahead window goes from the archive into its file
+  // inside the kernel; only its first bytes pass through here, for the possibly-packed check.
+  void copyStored(const OutputPath& output, const FileRecord& record) {
+    uint8_t head[6];
+    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head))
+      return problem("Error: truncated payload at %8x %s\n", record.offset);
+    if (looksZlibPacked(head)) problem("Error: possibly packed at %8x %s\n", record.offset);
+    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
+  }
+
+  void finish(const WriteResult& written, const FileRecord& record) {
     if (written.status == WriteStatus::unsafe) return problem("Error: unsafe path at %8x %s\n", record.offset);
     if (written.status == WriteStatus::failed) {
       std::fprintf(console, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(written.error));

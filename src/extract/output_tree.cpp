@@ -6,9 +6,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace oxtrel {
 
@@ -103,6 +105,53 @@ bool writeAll(int fd, std::span<const uint8_t> bytes) {
   return true;
 }
 
+// The bytes of a file being written: in memory, or a range of another file.
+struct Content {
+  std::span<const uint8_t> bytes;
+  const FileRange* range = nullptr;
+};
+
+// Copies through this process in blocks: for file pairs the kernel will not copy between.
+bool copyThroughBuffer(int fd, FileRange source) {
+  std::vector<uint8_t> block(size_t(std::min<uint64_t>(source.length, 1 << 20)));
+  while (source.length > 0) {
+    size_t n = size_t(std::min<uint64_t>(source.length, block.size()));
+    ssize_t got = pread(source.fd, block.data(), n, off_t(source.offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;
+      return false;
+    }
+    if (!writeAll(fd, {block.data(), size_t(got)})) return false;
+    source.offset += uint64_t(got);
+    source.length -= uint64_t(got);
+  }
+  return true;
+}
+
+bool copyAll(OutputTree& tree, int fd, FileRange source) {
+  while (tree.copyInKernel && source.length > 0) {
+    loff_t from = loff_t(source.offset);
+    ssize_t n = copy_file_range(source.fd, &from, fd, nullptr, size_t(std::min<uint64_t>(source.length, 1u << 30)), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+      tree.copyInKernel = false;  // this pair of file systems, or this kernel: not possible
+      break;
+    }
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    source.offset += uint64_t(n);
+    source.length -= uint64_t(n);
+  }
+  return copyThroughBuffer(fd, source);
+}
+
+bool fill(OutputTree& tree, int fd, const Content& content) {
+  return content.range ? copyAll(tree, fd, *content.range) : writeAll(fd, content.bytes);
+}
+
 // The temporary's name has a fixed short length, so a final name at the file system's length
 // limit can still be written.
 void nameTemporary(OutputTree& tree, char (&name)[64]) {
@@ -152,25 +201,24 @@ int publishUnnamed(OutputTree& tree, int fd, int dirFd, const char* name) {
 // Writes bytes into a new unnamed file and publishes it; nullopt when the file system cannot
 // make unnamed files, so that the caller falls back to a named temporary.
 std::optional<WriteResult> writeUnnamed(OutputTree& tree, int dirFd, const std::string& name,
-                                        std::span<const uint8_t> bytes) {
+                                        const Content& content) {
   int fd = openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return WriteResult{WriteStatus::failed, errno};
     tree.unnamedFiles = false;
     return std::nullopt;
   }
-  int error = writeAll(fd, bytes) ? publishUnnamed(tree, fd, dirFd, name.c_str()) : errno;
+  int error = fill(tree, fd, content) ? publishUnnamed(tree, fd, dirFd, name.c_str()) : errno;
   if (close(fd) != 0 && error == 0) error = errno;
   if (error != 0) return WriteResult{WriteStatus::failed, error};
   return WriteResult{WriteStatus::ok, 0};
 }
 
-WriteResult writeNamedTemporary(OutputTree& tree, int dirFd, const std::string& name,
-                                std::span<const uint8_t> bytes) {
+WriteResult writeNamedTemporary(OutputTree& tree, int dirFd, const std::string& name, const Content& content) {
   char temporary[64];
   int fd = createTemporary(tree, dirFd, temporary);
   if (fd < 0) return {WriteStatus::failed, errno};
-  bool written = writeAll(fd, bytes);
+  bool written = fill(tree, fd, content);
   int error = errno;
   if (close(fd) != 0 && written) {
     written = false;
@@ -223,7 +271,9 @@ WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path) {
   return openDirectory(tree, path, false).status == DirStatus::unsafe ? WriteStatus::unsafe : WriteStatus::ok;
 }
 
-WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {
+namespace {
+
+WriteResult writeContent(OutputTree& tree, const OutputPath& path, const Content& content) {
   if (path.hasDotDot) return {WriteStatus::unsafe, 0};
   // A path ending in a separator names a directory, not a file.
   if (path.fileName.empty()) return {WriteStatus::failed, EISDIR};
@@ -233,10 +283,20 @@ WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<
 
   std::string name(path.fileName);
   if (tree.unnamedFiles) {
-    std::optional<WriteResult> result = writeUnnamed(tree, dir.fd, name, bytes);
+    std::optional<WriteResult> result = writeUnnamed(tree, dir.fd, name, content);
     if (result) return *result;
   }
-  return writeNamedTemporary(tree, dir.fd, name, bytes);
+  return writeNamedTemporary(tree, dir.fd, name, content);
+}
+
+}  // namespace
+
+WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {
+  return writeContent(tree, path, {bytes, nullptr});
+}
+
+WriteResult copyOutputFile(OutputTree& tree, const OutputPath& path, const FileRange& source) {
+  return writeContent(tree, path, {{}, &source});
 }
 
 }  // namespace oxtrel

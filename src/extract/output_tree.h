@@ -37,6 +37,7 @@ struct OutputTree {
   int pid = 0;             // in temporary names
   bool unnamedFiles = true;      // cleared once the file system refuses O_TMPFILE
   bool linkByDescriptor = true;  // cleared once the kernel refuses linkat(AT_EMPTY_PATH)
+  bool copyInKernel = true;      // cleared once copy_file_range is refused for these files
 };
 
 // parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.
@@ -57,5 +58,17 @@ WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path);
 // Creates the missing directories and writes bytes atomically at path. A link that appears
 // between the check and the write is still refused (unsafe).
 WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes);
+
+// length bytes of the open file fd from offset.
+struct FileRange {
+  int fd = -1;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+// As writeOutputFile, with the bytes taken from source: copied inside the kernel
+// (copy_file_range), or read and written in blocks where the file systems do not allow that.
+// A source that ends early fails with EIO.
+WriteResult copyOutputFile(OutputTree& tree, const OutputPath& path, const FileRange& source);
 
 }  // namespace oxtrel
