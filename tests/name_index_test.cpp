@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archive_builder.h"
 #include "catalogue/name_hash.h"
 
@@ -28,7 +30,7 @@ TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
 
 TEST(NameIndex, FindsEveryNameOfTheBlock) {
   NameIndex index = buildNameIndex(bytesOf(std::string("rock.nif\0walk.kf\0README\0", 24)), 3);
-  ASSERT_EQ(index.size(), 3u);
+  ASSERT_EQ(index.names.size(), 3u);
   EXPECT_EQ(*lookup(index, hashOfName("ROCK.NIF")), "rock.nif");
   EXPECT_EQ(*lookup(index, hashOfName("walk.kf")), "walk.kf");
   EXPECT_EQ(*lookup(index, hashOfName("README")), "README");
@@ -37,29 +39,29 @@ TEST(NameIndex, FindsEveryNameOfTheBlock) {
 
 TEST(NameIndex, LaterNameWithTheSameHashWins) {
   NameIndex index = buildNameIndex(bytesOf(std::string("Tree.dds\0tree.DDS\0", 18)), 2);
-  ASSERT_EQ(index.size(), 1u);
+  ASSERT_EQ(index.names.size(), 1u);
   EXPECT_EQ(*lookup(index, hashOfName("tree.dds")), "tree.DDS");
 }
 
 TEST(NameIndex, EmptyNameTakesOnePosition) {
   NameIndex index = buildNameIndex(bytesOf(std::string("\0\0b.kf\0", 7)), 3);
-  EXPECT_EQ(index.size(), 2u);
+  EXPECT_EQ(index.names.size(), 2u);
   EXPECT_EQ(*lookup(index, computeNameHash("", "")), "");
   EXPECT_EQ(*lookup(index, hashOfName("b.kf")), "b.kf");
 }
 
 TEST(NameIndex, CountLimitsTheNamesTaken) {
   auto block = bytesOf(std::string("a.nif\0b.nif\0", 12));
-  EXPECT_EQ(buildNameIndex(block, 1).size(), 1u);
-  EXPECT_TRUE(buildNameIndex(block, 0).empty());
+  EXPECT_EQ(buildNameIndex(block, 1).names.size(), 1u);
+  EXPECT_TRUE(buildNameIndex(block, 0).names.empty());
 }
 
 TEST(NameIndex, StopsAtTheEndOfAShortBlock) {
   // fileCount promises more names than the block holds; the last one has no NUL.
   NameIndex index = buildNameIndex(bytesOf(std::string("a.nif\0tail", 10)), 1000);
-  EXPECT_EQ(index.size(), 2u);
+  EXPECT_EQ(index.names.size(), 2u);
   EXPECT_EQ(*lookup(index, hashOfName("tail")), "tail");
-  EXPECT_TRUE(buildNameIndex({}, 5).empty());
+  EXPECT_TRUE(buildNameIndex({}, 5).names.empty());
 }
 
 TEST(NameIndex, LargeBlocksFindEveryNameAndKeepTheLaterOfEachHash) {
@@ -69,7 +71,9 @@ TEST(NameIndex, LargeBlocksFindEveryNameAndKeepTheLaterOfEachHash) {
   for (int i = 0; i < 600; ++i) block += "part_" + std::to_string(i) + ".nif" + '\0';
   for (int i = 0; i < 600; i += 7) block += "PART_" + std::to_string(i) + ".NIF" + '\0';
   NameIndex index = buildNameIndex(bytesOf(block), 1000);
-  EXPECT_EQ(index.size(), 600u);
+  EXPECT_EQ(index.names.size(), 600u);
+  EXPECT_EQ(index.keys.size(), 600u);
+  EXPECT_TRUE(std::is_sorted(index.keys.begin(), index.keys.end()));
   for (int i = 0; i < 600; ++i) {
     const std::string* name = lookup(index, hashOfName("part_" + std::to_string(i) + ".nif"));
     ASSERT_NE(name, nullptr) << i;

@@ -14,6 +14,11 @@ uint64_t keyOf(const NameHash& hash) {
   return key;
 }
 
+struct NamedHash {
+  uint64_t key = 0;
+  std::string name;
+};
+
 bool keyLess(const NamedHash& a, const NamedHash& b) { return a.key < b.key; }
 
 }  // namespace
@@ -25,33 +30,31 @@ SplitName splitAtLastDot(std::string_view name) {
 }
 
 NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount) {
-  NameIndex index;
+  std::vector<NamedHash> named;
   const char* pos = reinterpret_cast<const char*>(nameBlock.data());
   const char* end = pos + nameBlock.size();
   for (uint32_t i = 0; i < fileCount && pos < end; ++i) {
     const char* nul = std::find(pos, end, '\0');
     std::string_view name(pos, size_t(nul - pos));
     SplitName split = splitAtLastDot(name);
-    index.push_back({keyOf(computeNameHash(split.base, split.extension)), std::string(name)});
+    named.push_back({keyOf(computeNameHash(split.base, split.extension)), std::string(name)});
     pos = nul == end ? end : nul + 1;
   }
   // Stable, so among equal keys the block's order stays and the last of each run is the later name.
-  std::stable_sort(index.begin(), index.end(), keyLess);
-  auto kept = index.begin();
-  for (auto it = index.begin(); it != index.end(); ++it) {
-    if (std::next(it) != index.end() && std::next(it)->key == it->key) continue;
-    if (kept != it) *kept = std::move(*it);
-    ++kept;
+  std::stable_sort(named.begin(), named.end(), keyLess);
+  NameIndex index;
+  for (size_t i = 0; i < named.size(); ++i) {
+    if (i + 1 < named.size() && named[i + 1].key == named[i].key) continue;
+    index.keys.push_back(named[i].key);
+    index.names.push_back(std::move(named[i].name));
   }
-  index.erase(kept, index.end());
   return index;
 }
 
 const std::string* lookup(const NameIndex& index, const NameHash& hash) {
   uint64_t key = keyOf(hash);
-  auto it = std::lower_bound(index.begin(), index.end(), key,
-                             [](const NamedHash& entry, uint64_t k) { return entry.key < k; });
-  return it != index.end() && it->key == key ? &it->name : nullptr;
+  auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key);
+  return it != index.keys.end() && *it == key ? &index.names[size_t(it - index.keys.begin())] : nullptr;
 }
 
 }  // namespace oxtrel

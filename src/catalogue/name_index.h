@@ -12,14 +12,14 @@
 
 namespace oxtrel {
 
-struct NamedHash {
-  uint64_t key = 0;  // the hash bytes read big-endian, so that keys order as the bytes do
-  std::string name;
+// At most one name per hash; names[i] is the name of keys[i], a hash's bytes read big-endian so
+// that keys order as the bytes do. Sorted flat arrays rather than a tree, with the keys apart
+// from the names: the binary search of a lookup per extracted file stays in a small array that
+// the cache holds, instead of chasing a chain of nodes.
+struct NameIndex {
+  std::vector<uint64_t> keys;  // ascending
+  std::vector<std::string> names;
 };
-
-// Sorted by key, at most one name per hash. A flat sorted array rather than a tree: a lookup
-// per extracted file then touches a few adjacent cache lines instead of a chain of nodes.
-using NameIndex = std::vector<NamedHash>;
 
 struct SplitName {
   std::string_view base;       // everything before the last '.'

@@ -62,11 +62,19 @@ std::string directoryKey(const OutputPath& path) {
   return key;
 }
 
+// Whether key is directoryKey(path), without building it: asked twice per entry.
+bool isDirectoryKey(const OutputPath& path, std::string_view key) {
+  for (std::string_view d : path.directories) {
+    if (key.size() <= d.size() || key.substr(0, d.size()) != d || key[d.size()] != '/') return false;
+    key.remove_prefix(d.size() + 1);
+  }
+  return key.empty();
+}
+
 // Walks the path's directories one component at a time from `data`, making the missing ones when
 // create is set. Only a missing component is ever made, so no directory is asked for twice.
 DirLookup openDirectory(OutputTree& tree, const OutputPath& path, bool create) {
-  std::string key = directoryKey(path);
-  if (tree.openDirFd >= 0 && key == tree.openDirKey) return {DirStatus::ok, tree.openDirFd, 0};
+  if (tree.openDirFd >= 0 && isDirectoryKey(path, tree.openDirKey)) return {DirStatus::ok, tree.openDirFd, 0};
 
   DirLookup data = openData(tree, create);
   if (data.status != DirStatus::ok) return data;
@@ -91,7 +99,7 @@ DirLookup openDirectory(OutputTree& tree, const OutputPath& path, bool create) {
   }
   if (tree.openDirFd >= 0) close(tree.openDirFd);
   tree.openDirFd = fd;
-  tree.openDirKey = std::move(key);
+  tree.openDirKey = directoryKey(path);
   return {DirStatus::ok, fd, 0};
 }
 
