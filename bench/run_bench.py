@@ -74,30 +74,42 @@ class Bench:
         for exe in (self.oxtrel, self.pack, self.make_corpus, self.inflate_floor):
             if not os.access(exe, os.X_OK):
                 sys.exit(f"bench: {exe} is missing; build the project first")
-        self.stamp_tools = file_digest(self.make_corpus) + file_digest(self.pack)
+        # The tree depends on the generator's source, the archives also on the packer binary
+        # (which links only the catalogue and pack code, so extractor changes keep the corpora).
+        self.tree_stamp = file_digest(os.path.join(os.path.dirname(os.path.abspath(__file__)), "make_corpus.cpp"))
+        self.pack_stamp = file_digest(self.pack)
 
     def corpus(self, name, spec):
         """Generates the tree and its archives unless the same ones are already there."""
         root = os.path.join(self.work, name)
-        stamp = json.dumps([spec, self.stamp_tools], sort_keys=True)
-        stamp_path = os.path.join(root, "stamp")
-        if os.path.exists(stamp_path) and open(stamp_path).read() == stamp:
-            return root
-        shutil.rmtree(root, ignore_errors=True)
-        os.makedirs(root)
-        print(f"bench: generating {name} ({spec['files']} files, {spec['bytes'] / 1e6:.0f} MB)", flush=True)
-        cmd = [self.make_corpus, "--out", os.path.join(root, "tree")]
-        for key, value in spec.items():
-            cmd += [f"--{key}", str(value)]
-        run(cmd)
         tree = os.path.join(root, "tree")
+        tree_stamp = json.dumps([spec, self.tree_stamp], sort_keys=True)
+        archive_stamp = json.dumps([tree_stamp, self.pack_stamp])
+        tree_stamp_path = os.path.join(root, "tree.stamp")
+        archive_stamp_path = os.path.join(root, "archives.stamp")
+        if not (os.path.exists(tree_stamp_path) and open(tree_stamp_path).read() == tree_stamp):
+            shutil.rmtree(root, ignore_errors=True)
+            os.makedirs(root)
+            print(f"bench: generating {name} ({spec['files']} files, {spec['bytes'] / 1e6:.0f} MB)", flush=True)
+            cmd = [self.make_corpus, "--out", tree]
+            for key, value in spec.items():
+                cmd += [f"--{key}", str(value)]
+            run(cmd)
+            with open(tree_stamp_path, "w") as f:
+                f.write(tree_stamp)
+        if os.path.exists(archive_stamp_path) and open(archive_stamp_path).read() == archive_stamp:
+            return root
+        print(f"bench: packing {name}", flush=True)
+        for archive in ("stored.vrk", "compressed.vrk", "tree.zip", "tree.tar"):
+            if os.path.exists(os.path.join(root, archive)):
+                os.remove(os.path.join(root, archive))
         run([self.pack, os.path.join(root, "stored.vrk"), os.path.join(tree, "data")], stdout=subprocess.DEVNULL)
         run([self.pack, "--compress", "--level", "6", os.path.join(root, "compressed.vrk"),
              os.path.join(tree, "data")], stdout=subprocess.DEVNULL)
         run(["zip", "-r", "-6", "-q", os.path.join(root, "tree.zip"), "data"], cwd=tree)
         run(["tar", "--sort=name", "-cf", os.path.join(root, "tree.tar"), "data"], cwd=tree)
-        with open(stamp_path, "w") as f:
-            f.write(stamp)
+        with open(archive_stamp_path, "w") as f:
+            f.write(archive_stamp)
         return root
 
     def command(self, tool, root):
