@@ -86,3 +86,26 @@ TEST(Cli, ArchiveWithoutFoldersPrintsNothing) {
 
 }  // namespace
 }  // namespace oxtrel
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+
+TEST(Cli, EveryCutThroughTheTablesGivesOneLineAndExit1) {
+  TestArchive a;
+  a.folders = {{.name = "m\\n", .files = {{.name = "a.nif", .payload = bytesOf("AA")}}},
+               {.name = "k", .files = {{.name = "b.kf", .payload = bytesOf("B")}, {.name = "c"}}}};
+  Bytes full = buildArchive(a);
+  ScratchDir dir;
+  for (size_t cut = 0; cut < full.size() - 3; ++cut) {
+    writeFile(dir / "cut.vrk", Bytes(full.begin(), full.begin() + ptrdiff_t(cut)));
+    ProcessResult r = runOxtrel({"cut.vrk"}, dir.path);
+    ASSERT_EQ(r.exitStatus, 1) << "cut at " << cut;
+    ASSERT_EQ(r.out, "Error: truncated catalogue in cut.vrk\n") << "cut at " << cut;
+  }
+  EXPECT_EQ(snapshotTree(dir.path).count("data/"), 0u);
+}
+
+}  // namespace
+}  // namespace oxtrel

@@ -40,7 +40,7 @@ std::map<std::string, std::string> snapshotTree(const std::string& root) {
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(root, ec))) return tree;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::end(it); ++it) {
-    std::string rel = fs::relative(it->path(), root).string();
+    std::string rel = it->path().lexically_relative(root).string();
     if (it->is_symlink()) {
       tree[rel] = "-> " + fs::read_symlink(it->path()).string();
     } else if (it->is_directory()) {
