@@ -13,6 +13,7 @@
 #include "allocation_probe.h"
 #include "archive_builder.h"
 #include "catalogue/little_endian.h"
+#include "zlib_reference.h"
 
 namespace oxtrel {
 namespace {
@@ -156,79 +157,28 @@ Bytes overlongLiteralTableStream() {
 
 // ---- The comparison ---------------------------------------------------------------------------
 
-struct Inflated {
-  bool ok = false;
-  Bytes bytes;
-};
-
-Inflated referenceInflate(std::span<const uint8_t> stream, uint32_t capacity) {
-  static const uint8_t none = 0;
-  Inflated r;
-  r.bytes.resize(capacity);
-  uLongf length = capacity;
-  r.ok = uncompress(r.bytes.data(), &length, stream.empty() ? &none : stream.data(), uLong(stream.size())) == Z_OK;
-  r.bytes.resize(r.ok ? length : 0);
-  return r;
-}
-
-// Why zlib's streaming inflate refuses the stream, or "" when it does not.
-std::string referenceRefusal(std::span<const uint8_t> stream, uint32_t capacity) {
-  z_stream s{};
-  inflateInit(&s);
-  Bytes out(capacity);
-  s.next_in = const_cast<uint8_t*>(stream.data());
-  s.avail_in = uInt(stream.size());
-  s.next_out = out.data();
-  s.avail_out = uInt(out.size());
-  int result = inflate(&s, Z_FINISH);
-  std::string message = result == Z_STREAM_END ? "" : s.msg ? s.msg : "inflate result " + std::to_string(result);
-  inflateEnd(&s);
-  return message;
-}
-
-// The structural checks zlib makes that libdeflate skips. A stream that fails only these and
-// still matches its Adler-32 is accepted by the decoder and refused by zlib:
-//   "too many length or distance symbols"  more than 286 literal/length or 30 distance codes
-//   "invalid code lengths set"             a code length code with a single codeword
-//   "invalid literal/length code"          symbols 286/287, or the unused half of a one-codeword code
-//   "invalid distance code"                symbols 30/31, likewise
-//   "invalid bit length repeat"            a repeated code length running past the declared count
-bool isKnownSkippedCheck(const std::string& zlibMessage) {
-  for (const char* skipped : {"too many length or distance symbols", "invalid code lengths set",
-                              "invalid literal/length code", "invalid distance code", "invalid bit length repeat"})
-    if (zlibMessage == skipped) return true;
-  return false;
-}
-
-struct Agreement {
+struct AgreementTally {
   PayloadDecoder decoder = makePayloadDecoder();
   size_t cases = 0;
   size_t disagreements = 0;
   size_t knownDifferences = 0;
 
-  // label(at) names the case only when it has to be reported.
+  // label names the case only when it has to be reported.
   void check(std::span<const uint8_t> stream, uint32_t capacity, const std::function<std::string()>& label) {
     ++cases;
-    Inflated expected = referenceInflate(stream, capacity);
-    Bytes payload = payloadOf(capacity, stream);
-    DecodedPayload got = decodePayload(decoder, true, payload);
-    bool ok = got.outcome == DecodeOutcome::write;
-    if (ok == expected.ok && (!ok || textOf(got.bytes) == textOf(expected.bytes))) return;
-    std::string refusal = expected.ok ? "" : referenceRefusal(stream, capacity);
-    if (ok && isKnownSkippedCheck(refusal)) {
+    Comparison c = compareWithReference(decoder, payloadOf(capacity, stream));
+    if (c.agreement == Agreement::same) return;
+    if (c.agreement == Agreement::knownDifference) {
       ++knownDifferences;
-      std::printf("known difference: %s: accepted; zlib: %s\n", label().c_str(), refusal.c_str());
+      std::printf("known difference: %s: %s\n", label().c_str(), c.detail.c_str());
       return;
     }
-    if (++disagreements <= 20)
-      ADD_FAILURE() << label() << ": decoder " << (ok ? "accepted" : "refused") << " (" << got.bytes.size()
-                    << " bytes), zlib " << (expected.ok ? "accepted" : "refused: " + refusal) << " ("
-                    << expected.bytes.size() << " bytes)";
+    if (++disagreements <= 20) ADD_FAILURE() << label() << ": " << c.detail;
   }
 };
 
 // Every cut and every bit flip (and inverted byte) of one stream, plus capacities around the true length.
-void damageEveryByte(Agreement& a, const std::string& name, const Bytes& stream, uint32_t plainSize) {
+void damageEveryByte(AgreementTally& a, const std::string& name, const Bytes& stream, uint32_t plainSize) {
   auto named = [&](std::string what, size_t at) { return [&, what, at] { return name + " " + what + " " + std::to_string(at); }; };
   for (uint32_t capacity : {plainSize - 1, plainSize, plainSize + 1, 2 * plainSize + 100}) {
     if (capacity == 0 || capacity == uint32_t(-1)) continue;
@@ -256,7 +206,7 @@ Bytes withHeader(Bytes stream, uint8_t cmf, uint8_t flags) {
 }
 
 TEST(PayloadDecoder, AgreesWithZlibOnValidAndDamagedStreams) {
-  Agreement a;
+  AgreementTally a;
   for (const Plain& plain : plainKinds()) {
     uint32_t size = uint32_t(plain.bytes.size());
     for (const Encoding& e : encodings()) {

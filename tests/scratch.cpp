@@ -10,8 +10,8 @@ namespace fs = std::filesystem;
 
 namespace oxtrel::testing {
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "oxtrel-test-XXXXXX").string();
+ScratchDir::ScratchDir(const std::string& parent) {
+  std::string pattern = ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "oxtrel-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path = pattern;
 }

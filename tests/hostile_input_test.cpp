@@ -1,0 +1,112 @@
+// Damaged archives, every way: cut at every byte, every catalogue byte flipped. Whatever the
+// damage, a run never crashes, never writes outside data, never leaves a partial file or a
+// temporary, prints only its own lines and exits 0 or 1.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "archive_builder.h"
+#include "catalogue/catalogue_loader.h"
+#include "confined_run.h"
+#include "process_runner.h"
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+
+Bytes sampleArchive() {
+  Bytes runs(900, 'r');
+  runs.insert(runs.end(), 300, 's');
+  TestArchive a;
+  a.header.archiveFlags = kCompressedFlag;
+  a.folders = {
+      {.name = "meshes\\rocks", .files = {{.name = "rock01.nif", .payload = compressedPayload(bytesOf("rock one"))},
+                                          {.name = "empty.kf", .payload = compressedPayload({})}}},
+      {.name = "textures/sky", .files = {{.name = "sky.dds", .payload = compressedPayload(runs)}}},
+      {.name = "", .files = {{.name = "readme.txt", .payload = compressedPayload(bytesOf("top level readme"))}}},
+  };
+  return buildArchive(a);
+}
+
+// Where the payloads begin: everything before is the catalogue.
+size_t catalogueEnd(const Bytes& archive) {
+  int fd = memoryFile(archive);
+  LoadResult loaded = loadCatalogue(archiveFromDescriptor(fd).file);
+  close(fd);
+  size_t end = archive.size();
+  for (const Folder& f : loaded.catalogue.folders)
+    for (const FileRecord& r : f.files) end = std::min<size_t>(end, r.offset);
+  return end;
+}
+
+std::string report(const std::vector<std::string>& broken) {
+  std::string text;
+  for (const std::string& b : broken) text += "\n  " + b;
+  return text;
+}
+
+void expectRulesKept(const Bytes& archive, bool plantLinks, const std::string& label) {
+  RunSite site;
+  prepareSite(site, archive, false, plantLinks);
+  std::vector<std::string> broken = checkRun(site, archive, extractInProcess(site, archive));
+  ASSERT_TRUE(broken.empty()) << label << report(broken);
+}
+
+TEST(HostileInput, TheIntactSampleExtractsCleanly) {
+  Bytes archive = sampleArchive();
+  RunSite site;
+  prepareSite(site, archive, false, false);
+  RunOutcome outcome = extractInProcess(site, archive);
+  EXPECT_EQ(outcome.status, 0) << outcome.console;
+  EXPECT_TRUE(checkRun(site, archive, outcome).empty());
+  EXPECT_EQ(snapshotTree(site.runDir() + "/data").count("textures/sky/sky.dds"), 1u);
+}
+
+TEST(HostileInput, EveryCutKeepsTheRules) {
+  Bytes archive = sampleArchive();
+  for (size_t cut = 0; cut < archive.size(); ++cut)
+    expectRulesKept(Bytes(archive.begin(), archive.begin() + ptrdiff_t(cut)), cut % 2 == 1, "cut at " + std::to_string(cut));
+}
+
+TEST(HostileInput, EveryFlippedCatalogueByteKeepsTheRules) {
+  Bytes archive = sampleArchive();
+  size_t end = catalogueEnd(archive);
+  ASSERT_GT(end, 36u);
+  for (size_t at = 0; at < end; ++at) {
+    for (uint8_t mask : {0x01, 0x80, 0xFF}) {
+      Bytes flipped = archive;
+      flipped[at] ^= mask;
+      expectRulesKept(flipped, (at + mask) % 2 == 1, "byte " + std::to_string(at) + " xor " + std::to_string(mask));
+    }
+  }
+}
+
+// The same rules through the binary, for a few of those archives: its own process, its own exit.
+TEST(HostileInput, TheBinaryKeepsTheRulesToo) {
+  Bytes archive = sampleArchive();
+  size_t end = catalogueEnd(archive);
+  std::vector<std::pair<std::string, Bytes>> cases = {{"intact", archive}};
+  for (size_t cut : {size_t(0), size_t(20), end - 3, end + 7, archive.size() - 1})
+    cases.push_back({"cut at " + std::to_string(cut), Bytes(archive.begin(), archive.begin() + ptrdiff_t(cut))});
+  for (size_t at : {size_t(16), size_t(40), end - 2}) {
+    Bytes flipped = archive;
+    flipped[at] ^= 0xFF;
+    cases.push_back({"byte " + std::to_string(at) + " inverted", flipped});
+  }
+  for (const auto& [label, bytes] : cases) {
+    for (bool plantLinks : {false, true}) {
+      RunSite site;
+      prepareSite(site, bytes, true, plantLinks);
+      ProcessResult r = runOxtrel({kSiteArchiveName}, site.runDir());
+      EXPECT_EQ(r.signal, 0) << label;
+      EXPECT_EQ(r.err, "") << label;
+      std::vector<std::string> broken = checkRun(site, bytes, {r.exitStatus, r.out});
+      EXPECT_TRUE(broken.empty()) << label << report(broken);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace oxtrel
