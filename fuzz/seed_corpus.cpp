@@ -50,6 +50,7 @@ std::vector<Seed> archives() {
   clashes.folders = {{.name = "a/b", .files = {{.name = "f", .payload = bytesOf("first")}}},
                      {.name = "a\\b", .files = {{.name = "f", .payload = bytesOf("second")}}},
                      {.name = "a\\b\\f", .files = {{.name = "g", .payload = bytesOf("under a file")}}},
+                     {.name = "a", .files = {{.name = "b", .payload = bytesOf("over a directory")}}},
                      {.name = ".", .files = {{.name = ".oxtrel-1-0.tmp", .payload = bytesOf("not a temporary")}}}};
 
   TestArchive damaged;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "archive_builder.h"
 #include "catalogue/catalogue_loader.h"
@@ -81,6 +82,17 @@ TEST(HostileInput, EveryFlippedCatalogueByteKeepsTheRules) {
       expectRulesKept(flipped, (at + mask) % 2 == 1, "byte " + std::to_string(at) + " xor " + std::to_string(mask));
     }
   }
+}
+
+// The fuzzers' seeds, crafted to go through links, up and out, over directories and under files.
+TEST(HostileInput, EverySeedOfTheWholeRunFuzzerKeepsTheRules) {
+  size_t seeds = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(OXTREL_SOURCE_DIR "/fuzz/corpus/extraction")) {
+    Bytes archive = readFile(entry.path().string());
+    for (bool plantLinks : {false, true}) expectRulesKept(archive, plantLinks, entry.path().filename().string());
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 5u);
 }
 
 // The same rules through the binary, for a few of those archives: its own process, its own exit.
