@@ -1,14 +1,14 @@
-# Front door: `make run ARCHIVE=...` and `make test` work on a fresh Debian 12 machine.
+# Front door: `make run` (or `make run ARCHIVE=...`) and `make test` work on a fresh Debian 12 machine.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-ARCHIVE ?=
+ARCHIVE ?= examples/sample.vrk
 
 # The sanitizer build lives beside build/; the fuzz build, made with clang, outside the tree.
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= /tmp/oxtrel-fuzz-$(shell printf %s "$(CURDIR)" | md5sum | cut -c1-8)
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps build run test clean test-sanitize fuzz-build fuzz fuzz-seeds
+.PHONY: deps build run sample test clean test-sanitize fuzz-build fuzz fuzz-seeds
 
 deps:
 	@scripts/install-deps.sh
@@ -18,8 +18,11 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@test -n "$(ARCHIVE)" || { echo "usage: make run ARCHIVE=path/to/file.vrk" >&2; exit 2; }
 	$(BUILD)/oxtrel "$(ARCHIVE)"
+
+# Repacks the bundled sample after its tree has changed.
+sample: build
+	$(BUILD)/oxtrel-pack --compress examples/sample.vrk examples/sample
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

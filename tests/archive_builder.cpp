@@ -55,7 +55,8 @@ Bytes buildArchive(const TestArchive& a) {
   encodeHeader(header, out.data());
   Bytes payloads;
   for (const TestFolder& folder : a.folders) {
-    FolderRecord record{hashOfName(folder.name), folder.fileCount.value_or(uint32_t(folder.files.size())), 0};
+    FolderRecord record{folder.hash.value_or(hashOfName(folder.name)),
+                        folder.fileCount.value_or(uint32_t(folder.files.size())), folder.blockOffset};
     size_t at = out.size();
     out.resize(at + kFolderRecordSize);
     encodeFolderRecord(record, out.data() + at);

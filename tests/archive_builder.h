@@ -30,6 +30,8 @@ struct TestFolder {
   std::optional<uint8_t> nameLength{};
   std::optional<uint32_t> fileCount{};
   std::vector<TestFile> files{};
+  std::optional<NameHash> hash{};  // the FolderRecord's hash (default: hash of name)
+  uint32_t blockOffset = 0;        // the FolderRecord's last word
 };
 
 struct TestArchive {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs the built oxtrel binary in a child process and captures what it prints.
+// Runs the built oxtrel and oxtrel-pack binaries in a child process and captures what they print.
 
 #include <functional>
 #include <string>
@@ -22,6 +22,11 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
 inline ProcessResult runOxtrel(const std::vector<std::string>& args, const std::string& cwd,
                                const std::function<void()>& beforeExec = {}) {
   return runProgram(OXTREL_BINARY, args, cwd, beforeExec);
+}
+
+inline ProcessResult runPack(const std::vector<std::string>& args, const std::string& cwd,
+                             const std::function<void()>& beforeExec = {}) {
+  return runProgram(OXTREL_PACK_BINARY, args, cwd, beforeExec);
 }
 
 }  // namespace oxtrel::testing

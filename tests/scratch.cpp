@@ -55,6 +55,14 @@ std::map<std::string, std::string> snapshotTree(const std::string& root) {
   return tree;
 }
 
+void writeTree(const std::string& root, const std::map<std::string, std::string>& files) {
+  for (const auto& [relative, contents] : files) {
+    fs::path path = fs::path(root) / relative;
+    fs::create_directories(path.parent_path());
+    writeFile(path.string(), bytesOf(contents));
+  }
+}
+
 }  // namespace oxtrel::testing
 
 #include <sys/mman.h>

@@ -27,6 +27,9 @@ Bytes readFile(const std::string& path);
 // symbolic links, "(special)" for FIFOs and the like, the contents for regular files.
 std::map<std::string, std::string> snapshotTree(const std::string& root);
 
+// Writes each file of files (relative path -> contents) below root, making directories as needed.
+void writeTree(const std::string& root, const std::map<std::string, std::string>& files);
+
 }  // namespace oxtrel::testing
 
 namespace oxtrel::testing {

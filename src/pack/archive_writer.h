@@ -1,0 +1,41 @@
+#pragma once
+
+// Writes the archive for a catalogue plan: every payload, in table order, right after the
+// tables, then the tables themselves, into a temporary that becomes the archive when complete.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pack/catalogue_plan.h"
+#include "pack/pack_failure.h"
+#include "pack/payload_compression.h"
+
+namespace oxtrel {
+
+// Offsets and sizes are 32-bit, so no byte of an archive may lie beyond this.
+inline constexpr uint64_t kMaxArchiveSize = 0xFFFFFFFF;
+
+struct PackOptions {
+  bool compress = false;
+  int level = kDefaultCompressionLevel;  // used when compress; kMin..kMaxCompressionLevel
+};
+
+struct PackReport {
+  uint32_t fileCount = 0;
+  uint32_t folderCount = 0;
+  uint64_t bytesIn = 0;            // the packed files' sizes
+  uint64_t bytesOut = 0;           // the archive's size
+  std::vector<std::string> notes;  // what the user should know that did not stop the pack
+  PackFailure failure;
+};
+
+// Refuses, before writing anything, what the scanned sizes already show to be too large; every
+// file is then opened without following links and read as it is at that moment. On any failure
+// (tooLarge, unreadable, cannotWrite) nothing is left at or beside archivePath, and a file that
+// stood there is unchanged. A stored file whose bytes 4 and 5 are 78 9C gets a note: oxtrel
+// extracts it unchanged but reports it as possibly packed, with exit status 1.
+PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
+                        const std::string& archivePath);
+
+}  // namespace oxtrel

@@ -1,0 +1,30 @@
+#pragma once
+
+// Turns a file's bytes into a compressed payload: its 4-byte unpacked size, then a zlib stream.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct libdeflate_compressor;
+
+namespace oxtrel {
+
+inline constexpr int kMinCompressionLevel = 1;
+inline constexpr int kMaxCompressionLevel = 12;
+inline constexpr int kDefaultCompressionLevel = 6;
+
+struct CompressorRelease {
+  void operator()(libdeflate_compressor* compressor) const;
+};
+using Compressor = std::unique_ptr<libdeflate_compressor, CompressorRelease>;
+
+// Requires: level within kMinCompressionLevel..kMaxCompressionLevel. Null when memory ran out.
+Compressor makeCompressor(int level);
+
+// Requires: size fits in 32 bits. One compressor serves a whole run.
+std::vector<uint8_t> compressPayload(libdeflate_compressor* compressor, const uint8_t* data,
+                                     size_t size);
+
+}  // namespace oxtrel

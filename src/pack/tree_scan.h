@@ -1,0 +1,44 @@
+#pragma once
+
+// Finds every regular file below a directory, without following symbolic links.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pack/pack_failure.h"
+
+namespace oxtrel {
+
+struct ScannedFile {
+  std::string name;   // the directory entry's bytes
+  std::string path;   // the path it is opened by: the scanned directory's path, '/', relative path
+  uint64_t size = 0;  // as seen during the scan; the writer reads the size again when it packs
+};
+
+struct ScannedDirectory {
+  std::string path;                     // as for ScannedFile
+  std::vector<std::string> components;  // its path below the scanned directory; empty for that one
+  std::vector<ScannedFile> files;       // in byte order of their names
+};
+
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+struct TreeScan {
+  std::vector<ScannedDirectory> directories;  // only those that hold regular files
+  std::vector<std::string> skipped;           // "<path>: <why>" for each entry that is not packed
+  PackFailure failure;                        // unreadable, when a directory cannot be listed
+};
+
+// Walks everything below directory (which is itself followed when it is a link). Symbolic links
+// below it are never followed; they, FIFOs, sockets and devices are listed in skipped. The file
+// whose identity is exclude, if any, is passed over silently: it is the archive being replaced.
+TreeScan scanTree(const std::string& directory, std::optional<FileIdentity> exclude);
+
+}  // namespace oxtrel

@@ -1,0 +1,226 @@
+// The archive writer, checked on the archives it writes: layout, order, determinism, refusals.
+
+#include "pack/pack_directory.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <filesystem>
+
+#include "archive_builder.h"
+#include "catalogue/catalogue_loader.h"
+#include "catalogue/little_endian.h"
+#include "catalogue/name_hash.h"
+#include "scratch.h"
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+using Tree = std::map<std::string, std::string>;
+
+// Reads an archive back by its layout alone, checking each promise the writer makes about
+// placement and order on the way, and returns its files as "<folder>/<name>" -> contents.
+Tree readBack(const std::string& path) {
+  Bytes bytes = readFile(path);
+  OpenArchiveResult opened = openArchive(path.c_str());
+  EXPECT_EQ(opened.error, 0);
+  LoadResult loaded = loadCatalogue(opened.file);
+  closeArchive(opened.file);
+  EXPECT_EQ(loaded.status, LoadStatus::ok);
+  const Catalogue& c = loaded.catalogue;
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "OXTR");
+  EXPECT_EQ(c.header.word4, 0u);
+  EXPECT_EQ(c.header.tableOffset, kHeaderSize);
+  EXPECT_EQ(c.header.archiveFlags & ~kCompressedFlag, 0u);
+  EXPECT_EQ(c.header.word24, 0u);
+  EXPECT_EQ(c.header.word32, 0u);
+
+  std::vector<std::string> names;
+  for (auto it = c.nameBlock.begin(); it != c.nameBlock.end();) {
+    auto nul = std::find(it, c.nameBlock.end(), uint8_t(0));
+    names.emplace_back(it, nul);
+    it = nul + 1;
+  }
+  EXPECT_EQ(names.size(), c.header.fileCount);
+
+  uint64_t blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
+  for (const Folder& folder : c.folders) blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
+  uint64_t payloadAt = blockAt + c.nameBlock.size();
+  blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
+
+  Tree files;
+  size_t k = 0;
+  for (size_t f = 0; f < c.folders.size(); ++f) {
+    const Folder& folder = c.folders[f];
+    EXPECT_EQ(folder.name.find('/'), std::string::npos) << "components are joined with '\\'";
+    EXPECT_EQ(folder.hash, computeNameHash(folder.name, std::nullopt));
+    EXPECT_EQ(c.folderRecords[f].blockOffset, blockAt);
+    EXPECT_EQ(bytes[blockAt], folder.name.size() + 1);
+    blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
+    if (f > 0) {
+      EXPECT_LT(std::pair(c.folders[f - 1].hash, c.folders[f - 1].name), std::pair(folder.hash, folder.name));
+    }
+
+    std::string prefix = folder.name;
+    std::replace(prefix.begin(), prefix.end(), '\\', '/');
+    for (size_t j = 0; j < folder.files.size() && k < names.size(); ++j, ++k) {
+      const FileRecord& record = folder.files[j];
+      if (j > 0) {
+        EXPECT_LT(folder.files[j - 1].hash, record.hash);
+      }
+      EXPECT_EQ(record.hash, hashOfName(names[k])) << names[k];
+      EXPECT_EQ(record.offset, payloadAt) << names[k];
+      payloadAt += record.size;
+      std::string contents(bytes.begin() + record.offset, bytes.begin() + record.offset + record.size);
+      if (isCompressed(c.header)) {
+        uLongf length = loadLe32(bytes.data() + record.offset);
+        std::string plain(length, '\0');
+        EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(plain.data()), &length,
+                             bytes.data() + record.offset + 4, record.size - 4), Z_OK);
+        EXPECT_EQ(length, plain.size());
+        contents = plain;
+      }
+      files[(prefix.empty() ? "" : prefix + "/") + names[k]] = contents;
+    }
+  }
+  EXPECT_EQ(payloadAt, bytes.size());
+  return files;
+}
+
+const Tree kSmallTree = {
+    {"top.txt", "top level"},
+    {"meshes/rocks/rock01.nif", "R1"},
+    {"meshes/rocks/Rock02.NIF", "R22"},
+    {"meshes/rocks/boulder.large.nif", std::string(3000, 'b')},
+    {"sound/wind.wav", "W"},
+    {"sound/empty", ""},
+    {"sound/.keep", "dot first"},
+};
+
+TEST(Pack, WritesTablesThenPayloadsInHashOrder) {
+  ScratchDir dir;
+  writeTree(dir / "tree", kSmallTree);
+  PackReport report = packDirectory(dir / "tree", dir / "a.vrk", {});
+  ASSERT_EQ(report.failure.message, "");
+  EXPECT_EQ(readBack(dir / "a.vrk"), kSmallTree);
+  EXPECT_EQ(report.fileCount, kSmallTree.size());
+  EXPECT_EQ(report.folderCount, 3u);
+  EXPECT_EQ(report.bytesIn, 3000u + 9 + 2 + 3 + 1 + 9);
+  EXPECT_EQ(report.bytesOut, readFile(dir / "a.vrk").size());
+  EXPECT_TRUE(report.notes.empty());
+  EXPECT_EQ(loadLe32(readFile(dir / "a.vrk").data() + 12), 0u);
+}
+
+TEST(Pack, CompressedPayloadsAreTheSizeThenAZlibStreamAtEveryLevel) {
+  ScratchDir dir;
+  writeTree(dir / "tree", kSmallTree);
+  for (int level : {kMinCompressionLevel, kDefaultCompressionLevel, kMaxCompressionLevel}) {
+    PackReport report = packDirectory(dir / "tree", dir / "z.vrk", {.compress = true, .level = level});
+    ASSERT_EQ(report.failure.message, "") << level;
+    EXPECT_EQ(loadLe32(readFile(dir / "z.vrk").data() + 12), kCompressedFlag);
+    EXPECT_EQ(readBack(dir / "z.vrk"), kSmallTree) << level;
+  }
+}
+
+TEST(Pack, OneTreeAlwaysGivesTheSameBytes) {
+  ScratchDir dir;
+  writeTree(dir / "one", kSmallTree);
+  // The same tree again, its entries created in the opposite order and at another time.
+  for (auto it = kSmallTree.rbegin(); it != kSmallTree.rend(); ++it) writeTree(dir / "two", {*it});
+  for (bool compress : {false, true}) {
+    PackOptions options{.compress = compress};
+    ASSERT_FALSE(failed(packDirectory(dir / "one", dir / "1.vrk", options).failure));
+    ASSERT_FALSE(failed(packDirectory(dir / "two", dir / "2.vrk", options).failure));
+    ASSERT_FALSE(failed(packDirectory(dir / "one", dir / "3.vrk", options).failure));
+    EXPECT_EQ(readFile(dir / "1.vrk"), readFile(dir / "2.vrk"));
+    EXPECT_EQ(readFile(dir / "1.vrk"), readFile(dir / "3.vrk"));
+  }
+}
+
+TEST(Pack, RefusalsNameTheCauseAndLeaveNoArchive) {
+  struct Refusal {
+    const char* what;
+    Tree files;
+    std::map<std::string, off_t> sparse;
+    PackOptions options;
+    PackFailureKind kind;
+    std::vector<std::string> mentions;
+  };
+  const std::string longDir = std::string(200, 'd') + "/" + std::string(54, 'e');  // 255 bytes
+  ASSERT_EQ(hashOfName("axyz.c"), hashOfName("ayyz.b"));
+  const std::vector<Refusal> refusals = {
+      {"names differing in case", {{"a/Rock.nif", "1"}, {"b/rock.NIF", "2"}}, {}, {},
+       PackFailureKind::nameCollision, {"tree/a/Rock.nif", "tree/b/rock.NIF"}},
+      {"different names, one hash", {{"axyz.c", "1"}, {"x/ayyz.b", "2"}}, {}, {},
+       PackFailureKind::nameCollision, {"tree/axyz.c", "tree/x/ayyz.b"}},
+      {"folder name of 255 bytes", {{longDir + "/f", ""}}, {}, {},
+       PackFailureKind::folderNameTooLong, {longDir, "255"}},
+      {"backslash in a file name", {{"ok/a\\b.txt", ""}}, {}, {},
+       PackFailureKind::unstorableName, {"tree/ok/a\\b.txt"}},
+      {"backslash in a directory name", {{"x\\y/f", ""}}, {}, {},
+       PackFailureKind::unstorableName, {"tree/x\\y"}},
+      {"stored files past 4 GiB - 1", {}, {{"big1", off_t(1) << 31}, {"big2", off_t(1) << 31}}, {},
+       PackFailureKind::tooLarge, {"4294967295"}},
+      {"one file past 4 GiB - 1, compressed", {}, {{"huge", off_t(1) << 32}}, {.compress = true},
+       PackFailureKind::tooLarge, {"tree/huge", "4294967296"}},
+  };
+  for (const Refusal& r : refusals) {
+    ScratchDir dir;
+    writeTree(dir / "tree", r.files);
+    std::filesystem::create_directories(dir / "tree");
+    for (const auto& [name, size] : r.sparse) {
+      writeFile(dir / "tree/" + name, {});
+      ASSERT_EQ(truncate((dir / "tree/" + name).c_str(), size), 0);
+    }
+    writeTree(dir / "out", {{"a.vrk", "the old archive"}});
+    PackReport report = packDirectory(dir / "tree", dir / "out/a.vrk", r.options);
+    EXPECT_EQ(report.failure.kind, r.kind) << r.what;
+    for (const std::string& m : r.mentions)
+      EXPECT_NE(report.failure.message.find(m), std::string::npos) << r.what << ": " << report.failure.message;
+    EXPECT_EQ(snapshotTree(dir / "out"), (Tree{{"a.vrk", "the old archive"}})) << r.what;
+  }
+
+  ScratchDir dir;
+  writeTree(dir / "tree", {{std::string(254, 'n') + "/f", "the longest folder name"}});
+  EXPECT_FALSE(failed(packDirectory(dir / "tree", dir / "a.vrk", {}).failure));
+  PackReport report = packDirectory(dir / "tree", dir / "no/such/a.vrk", {});
+  EXPECT_EQ(report.failure.kind, PackFailureKind::cannotWrite);
+  EXPECT_NE(report.failure.message.find("no/such/a.vrk"), std::string::npos);
+}
+
+TEST(Pack, LinksAndSpecialFilesAreNotPackedAndAreNoted) {
+  ScratchDir dir;
+  writeTree(dir / "outside", {{"secret.txt", "outside the tree"}});
+  writeTree(dir / "tree", {{"real.txt", "in"}, {"looks.bin", std::string("\1\2\3\4\x78\x9c", 6)}});
+  ASSERT_EQ(symlink("real.txt", (dir / "tree/link.txt").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "tree/linked-dir").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "tree/pipe").c_str(), 0644), 0);
+
+  PackReport report = packDirectory(dir / "tree", dir / "a.vrk", {});
+  ASSERT_FALSE(failed(report.failure));
+  EXPECT_EQ(readBack(dir / "a.vrk"),
+            (Tree{{"real.txt", "in"}, {"looks.bin", std::string("\1\2\3\4\x78\x9c", 6)}}));
+  ASSERT_EQ(report.notes.size(), 4u);
+  EXPECT_EQ(report.notes[0], dir / "tree/link.txt: symbolic link, not followed");
+  EXPECT_EQ(report.notes[1], dir / "tree/linked-dir: symbolic link, not followed");
+  EXPECT_EQ(report.notes[2], dir / "tree/pipe: not a regular file");
+  EXPECT_NE(report.notes[3].find("tree/looks.bin: its bytes 4 and 5"), std::string::npos);
+  EXPECT_EQ(packDirectory(dir / "tree", dir / "z.vrk", {.compress = true}).notes.size(), 3u);
+}
+
+TEST(Pack, AnArchiveInsideTheTreeIsNotPackedIntoItself) {
+  ScratchDir dir;
+  writeTree(dir / "tree", {{"a.txt", "a"}});
+  std::filesystem::create_directories(dir / "tree/empty/emptier");
+  ASSERT_FALSE(failed(packDirectory(dir / "tree", dir / "tree/self.vrk", {}).failure));
+  Bytes first = readFile(dir / "tree/self.vrk");
+  ASSERT_FALSE(failed(packDirectory(dir / "tree", dir / "tree/self.vrk", {}).failure));
+  EXPECT_EQ(readFile(dir / "tree/self.vrk"), first);
+  EXPECT_EQ(readBack(dir / "tree/self.vrk"), (Tree{{"a.txt", "a"}}));  // no folder for empty ones
+}
+
+}  // namespace
+}  // namespace oxtrel

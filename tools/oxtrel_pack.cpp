@@ -1,0 +1,128 @@
+// oxtrel-pack: packs a directory tree into an archive that oxtrel extracts back into that tree.
+
+#include <getopt.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "pack/pack_directory.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitOutOfMemory = 3;
+
+const char kUsage[] = "Usage: oxtrel-pack [-z|--compress] [--level N] <archive> <directory>\n";
+
+const char kHelp[] =
+    "Packs every regular file below <directory> into <archive>; oxtrel extracts it back.\n"
+    "Each directory holding files becomes a folder named by its path below <directory>.\n"
+    "Symbolic links are not followed and not packed.\n"
+    "\n"
+    "  -z, --compress  store every payload as a zlib stream\n"
+    "      --level N   compression level with --compress, 1 (fastest) to 12 (smallest); "
+    "default 6\n"
+    "  -h, --help      print this help and exit\n"
+    "      --version   print the version and exit\n";
+
+struct Arguments {
+  oxtrel::PackOptions options;
+  const char* archive = nullptr;
+  const char* directory = nullptr;
+};
+
+enum class ParseOutcome { run, help, version, usage };
+
+int usageError(const std::string& why) {
+  std::fprintf(stderr, "oxtrel-pack: %s\n%s", why.c_str(), kUsage);
+  return kExitUsage;
+}
+
+bool parseLevel(const char* text, int& level) {
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0') return false;
+  if (value < oxtrel::kMinCompressionLevel || value > oxtrel::kMaxCompressionLevel) return false;
+  level = int(value);
+  return true;
+}
+
+// Fills args from argv; on ParseOutcome::usage, why says what was wrong.
+ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string& why) {
+  enum { kLevel = 256, kVersion };
+  const option longOptions[] = {{"compress", no_argument, nullptr, 'z'},
+                                {"level", required_argument, nullptr, kLevel},
+                                {"help", no_argument, nullptr, 'h'},
+                                {"version", no_argument, nullptr, kVersion},
+                                {nullptr, 0, nullptr, 0}};
+  opterr = 0;  // messages are ours, without argv[0]'s path
+  bool levelGiven = false;
+  int c;
+  while ((c = getopt_long(argc, argv, ":zh", longOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'z': args.options.compress = true; break;
+      case kLevel:
+        if (!parseLevel(optarg, args.options.level)) {
+          why = "--level takes " + std::to_string(oxtrel::kMinCompressionLevel) + " to " +
+                std::to_string(oxtrel::kMaxCompressionLevel) + ", not '" + optarg + "'";
+          return ParseOutcome::usage;
+        }
+        levelGiven = true;
+        break;
+      case 'h': return ParseOutcome::help;
+      case kVersion: return ParseOutcome::version;
+      case ':': why = std::string(argv[optind - 1]) + " needs a value"; return ParseOutcome::usage;
+      default:
+        why = "unknown option '" + (optopt ? std::string("-") + char(optopt) : argv[optind - 1]) + "'";
+        return ParseOutcome::usage;
+    }
+  }
+  if (levelGiven && !args.options.compress) {
+    why = "--level applies only with --compress";
+    return ParseOutcome::usage;
+  }
+  if (argc - optind != 2) {
+    why = "expected an archive and a directory";
+    return ParseOutcome::usage;
+  }
+  args.archive = argv[optind];
+  args.directory = argv[optind + 1];
+  return ParseOutcome::run;
+}
+
+int pack(const Arguments& args) {
+  oxtrel::PackReport report = oxtrel::packDirectory(args.directory, args.archive, args.options);
+  for (const std::string& note : report.notes) std::fprintf(stderr, "oxtrel-pack: note: %s\n", note.c_str());
+  if (oxtrel::failed(report.failure)) {
+    std::fprintf(stderr, "oxtrel-pack: %s\n", report.failure.message.c_str());
+    return kExitFailed;
+  }
+  std::printf("%s: %" PRIu32 " files in %" PRIu32 " folders, %" PRIu64 " bytes in, %" PRIu64
+              " bytes out\n",
+              args.archive, report.fileCount, report.folderCount, report.bytesIn, report.bytesOut);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  std::string why;
+  switch (parseArguments(argc, argv, args, why)) {
+    case ParseOutcome::usage: return usageError(why);
+    case ParseOutcome::help: std::printf("%s\n%s", kUsage, kHelp); return kExitOk;
+    case ParseOutcome::version: std::printf("oxtrel-pack %s\n", OXTREL_VERSION); return kExitOk;
+    case ParseOutcome::run: break;
+  }
+  try {
+    return pack(args);
+  } catch (const std::bad_alloc&) {
+    std::fputs("oxtrel-pack: out of memory\n", stderr);
+    return kExitOutOfMemory;
+  }
+}
