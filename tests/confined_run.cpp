@@ -137,8 +137,7 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
 
 // Below data: exactly the files the console says were written, each whole, and the planted
 // links that no file replaced.
-void checkDataTree(const RunSite& site, const Tree& written, std::vector<std::string>& broken) {
-  Tree data = snapshotTree(site.runDir() + "/data");
+void checkDataTree(const RunSite& site, const Tree& data, const Tree& written, std::vector<std::string>& broken) {
   for (const auto& [key, contents] : data) {
     if (key.ends_with("/") && contents.empty()) continue;
     auto file = written.find(key);
@@ -202,9 +201,16 @@ RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
 std::vector<std::string> checkRun(const RunSite& site, const Bytes& archive, const RunOutcome& outcome) {
   std::vector<std::string> broken;
 
+  const std::string dataPrefix = "run/data/";
   Tree outside;
-  for (const auto& [key, contents] : snapshotTree(site.root.path))
-    if (!key.starts_with("run/data/")) outside[key] = contents;
+  Tree data;
+  for (auto& [key, contents] : snapshotTree(site.root.path)) {
+    if (key.starts_with(dataPrefix)) {
+      if (key.size() > dataPrefix.size()) data[key.substr(dataPrefix.size())] = std::move(contents);
+    } else {
+      outside[key] = std::move(contents);
+    }
+  }
   Tree expectedOutside = {{"outside/", ""}, {"outside/keep.txt", "keep"}, {"run/", ""}};
   if (site.archiveOnDisk) expectedOutside[std::string("run/") + kSiteArchiveName] = std::string(archive.begin(), archive.end());
   if (outside != expectedOutside) broken.push_back("something outside data was created or changed");
@@ -224,7 +230,7 @@ std::vector<std::string> checkRun(const RunSite& site, const Bytes& archive, con
   int status = model.problems ? 1 : 0;
   if (outcome.status != status)
     broken.push_back("exit status " + std::to_string(outcome.status) + " where " + std::to_string(status) + " was due");
-  checkDataTree(site, model.files, broken);
+  checkDataTree(site, data, model.files, broken);
   return broken;
 }
 
