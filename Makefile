@@ -3,7 +3,12 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 ARCHIVE ?= examples/sample.vrk
 
-.PHONY: deps build run sample test clean bench bench-quick
+# The sanitizer build lives beside build/; the fuzz build, made with clang, outside the tree.
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= /tmp/oxtrel-fuzz-$(shell printf %s "$(CURDIR)" | md5sum | cut -c1-8)
+FUZZ_SECONDS ?= 60
+
+.PHONY: deps build run sample test clean test-sanitize fuzz-build fuzz fuzz-seeds bench bench-quick
 
 deps:
 	@scripts/install-deps.sh
@@ -35,5 +40,22 @@ bench:
 bench-quick:
 	@$(MAKE) --no-print-directory bench BENCH_ARGS=--quick
 
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_SANITIZE=ON >/dev/null
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+fuzz-build: deps
+	@scripts/install-deps.sh clang libclang-rt-14-dev
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_FUZZ=ON -DOXTREL_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Rewrites fuzz/corpus from the archives the seed tool builds and the sample.
+fuzz-seeds: fuzz-build
+	$(FUZZ_BUILD)/fuzz/seed_corpus fuzz/corpus $(wildcard examples/sample.vrk)
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)

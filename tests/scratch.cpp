@@ -1,5 +1,8 @@
 #include "scratch.h"
 
+#include <ftw.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,15 +13,25 @@ namespace fs = std::filesystem;
 
 namespace oxtrel::testing {
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "oxtrel-test-XXXXXX").string();
+ScratchDir::ScratchDir(const std::string& parent) {
+  std::string pattern = ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "oxtrel-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path = pattern;
 }
 
+namespace {
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
+  return type == FTW_DP ? rmdir(path) : unlink(path);
+}
+
+}  // namespace
+
 ScratchDir::~ScratchDir() {
+  // One depth-first pass does it unless a test left a read-only directory behind.
+  if (nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) == 0) return;
   std::error_code ec;
-  // Tests may leave read-only directories behind; make them writable so removal succeeds.
+  // Make every directory writable so removal succeeds.
   for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::end(it); it.increment(ec))
     if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path, ec);

@@ -9,9 +9,10 @@
 
 namespace oxtrel::testing {
 
-// A fresh directory under the system's temporary area, removed with everything in it.
+// A fresh directory under parent (default: the system's temporary area), removed with everything
+// in it.
 struct ScratchDir {
-  ScratchDir();
+  explicit ScratchDir(const std::string& parent = {});
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
