@@ -16,10 +16,13 @@ uint64_t keyOf(const NameHash& hash) {
 
 struct NamedHash {
   uint64_t key = 0;
+  uint32_t position = 0;  // in the name block: among equal keys the later name wins
   std::string name;
 };
 
-bool keyLess(const NamedHash& a, const NamedHash& b) { return a.key < b.key; }
+bool keyThenPositionLess(const NamedHash& a, const NamedHash& b) {
+  return a.key != b.key ? a.key < b.key : a.position < b.position;
+}
 
 }  // namespace
 
@@ -37,14 +40,13 @@ NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount)
     const char* nul = std::find(pos, end, '\0');
     std::string_view name(pos, size_t(nul - pos));
     SplitName split = splitAtLastDot(name);
-    named.push_back({keyOf(computeNameHash(split.base, split.extension)), std::string(name)});
+    named.push_back({keyOf(computeNameHash(split.base, split.extension)), i, std::string(name)});
     pos = nul == end ? end : nul + 1;
   }
-  // Stable, so among equal keys the block's order stays and the last of each run is the later name.
-  std::stable_sort(named.begin(), named.end(), keyLess);
+  std::sort(named.begin(), named.end(), keyThenPositionLess);
   NameIndex index;
   for (size_t i = 0; i < named.size(); ++i) {
-    if (i + 1 < named.size() && named[i + 1].key == named[i].key) continue;
+    if (i + 1 < named.size() && named[i + 1].key == named[i].key) continue;  // a later name follows
     index.keys.push_back(named[i].key);
     index.names.push_back(std::move(named[i].name));
   }
