@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       c.nameBlock.size() != c.header.totalNameLength)
     std::abort();
   NameIndex index = buildNameIndex(c.nameBlock, c.header.fileCount);
-  if (index.size() > c.header.fileCount) std::abort();
+  if (index.names.size() > c.header.fileCount || index.keys.size() != index.names.size()) std::abort();
   for (const Folder& folder : c.folders)
     for (const FileRecord& record : folder.files)
       if (const std::string* name = lookup(index, record.hash); name && testing::hashOfName(*name) != record.hash)
