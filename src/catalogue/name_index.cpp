@@ -14,13 +14,15 @@ uint64_t keyOf(const NameHash& hash) {
   return key;
 }
 
-struct NamedHash {
+// A name's key and its position in the name block: small and trivially copied, so sorting
+// them does not move strings around.
+struct KeyedPosition {
   uint64_t key = 0;
-  uint32_t position = 0;  // in the name block: among equal keys the later name wins
-  std::string name;
+  uint32_t position = 0;
 };
 
-bool keyThenPositionLess(const NamedHash& a, const NamedHash& b) {
+// Among equal keys the later name wins, so ties are ordered by position.
+bool keyThenPositionLess(const KeyedPosition& a, const KeyedPosition& b) {
   return a.key != b.key ? a.key < b.key : a.position < b.position;
 }
 
@@ -33,22 +35,24 @@ SplitName splitAtLastDot(std::string_view name) {
 }
 
 NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount) {
-  std::vector<NamedHash> named;
+  std::vector<std::string_view> names;
+  std::vector<KeyedPosition> keyed;
   const char* pos = reinterpret_cast<const char*>(nameBlock.data());
   const char* end = pos + nameBlock.size();
   for (uint32_t i = 0; i < fileCount && pos < end; ++i) {
     const char* nul = std::find(pos, end, '\0');
     std::string_view name(pos, size_t(nul - pos));
     SplitName split = splitAtLastDot(name);
-    named.push_back({keyOf(computeNameHash(split.base, split.extension)), i, std::string(name)});
+    keyed.push_back({keyOf(computeNameHash(split.base, split.extension)), i});
+    names.push_back(name);
     pos = nul == end ? end : nul + 1;
   }
-  std::sort(named.begin(), named.end(), keyThenPositionLess);
+  std::sort(keyed.begin(), keyed.end(), keyThenPositionLess);
   NameIndex index;
-  for (size_t i = 0; i < named.size(); ++i) {
-    if (i + 1 < named.size() && named[i + 1].key == named[i].key) continue;  // a later name follows
-    index.keys.push_back(named[i].key);
-    index.names.push_back(std::move(named[i].name));
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    if (i + 1 < keyed.size() && keyed[i + 1].key == keyed[i].key) continue;  // a later name follows
+    index.keys.push_back(keyed[i].key);
+    index.names.emplace_back(names[keyed[i].position]);
   }
   return index;
 }
