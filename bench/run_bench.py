@@ -43,11 +43,11 @@ SCALING_TOLERANCE = 0.10
 TOOLS = ["oxtrel-stored", "oxtrel-compressed", "bsdtar", "unzip", "7z", "tar"]
 
 
-def halved(spec):
-    half = dict(spec)
-    half["files"] = spec["files"] // 2
-    half["folders"] = max(1, spec["folders"] // 2)
-    half["bytes"] = spec["bytes"] // 2
+def halved(shape):
+    half = dict(shape)
+    half["files"] = shape["files"] // 2
+    half["folders"] = max(1, shape["folders"] // 2)
+    half["bytes"] = shape["bytes"] // 2
     return half
 
 
@@ -79,20 +79,20 @@ class Bench:
         self.tree_stamp = file_digest(os.path.join(os.path.dirname(os.path.abspath(__file__)), "make_corpus.cpp"))
         self.pack_stamp = file_digest(self.pack)
 
-    def corpus(self, name, spec):
+    def corpus(self, name, shape):
         """Generates the tree and its archives unless the same ones are already there."""
         root = os.path.join(self.work, name)
         tree = os.path.join(root, "tree")
-        tree_stamp = json.dumps([spec, self.tree_stamp], sort_keys=True)
+        tree_stamp = json.dumps([shape, self.tree_stamp], sort_keys=True)
         archive_stamp = json.dumps([tree_stamp, self.pack_stamp])
         tree_stamp_path = os.path.join(root, "tree.stamp")
         archive_stamp_path = os.path.join(root, "archives.stamp")
         if not (os.path.exists(tree_stamp_path) and open(tree_stamp_path).read() == tree_stamp):
             shutil.rmtree(root, ignore_errors=True)
             os.makedirs(root)
-            print(f"bench: generating {name} ({spec['files']} files, {spec['bytes'] / 1e6:.0f} MB)", flush=True)
+            print(f"bench: generating {name} ({shape['files']} files, {shape['bytes'] / 1e6:.0f} MB)", flush=True)
             cmd = [self.make_corpus, "--out", tree]
-            for key, value in spec.items():
+            for key, value in shape.items():
                 cmd += [f"--{key}", str(value)]
             run(cmd)
             with open(tree_stamp_path, "w") as f:
@@ -163,28 +163,28 @@ def main():
     args = p.parse_args()
     runs = args.runs or (2 if args.quick else 5)
     bench = Bench(args)
-    specs = QUICK if args.quick else FULL
+    shapes = QUICK if args.quick else FULL
     if args.quick:
         bench.work = args.work = args.work + "-quick"
         bench.out = os.path.join(bench.work, "out")
     os.makedirs(bench.work, exist_ok=True)
 
     roots, info = {}, {}
-    for name, spec in specs.items():
-        roots[name] = bench.corpus(name, spec)
-        roots[name + "-half"] = bench.corpus(name + "-half", halved(spec))
+    for name, shape in shapes.items():
+        roots[name] = bench.corpus(name, shape)
+        roots[name + "-half"] = bench.corpus(name + "-half", halved(shape))
     for key, root in roots.items():
         info[key] = describe(root)
     floor = {}
-    for name in specs:
+    for name in shapes:
         out = subprocess.run([bench.inflate_floor, os.path.join(roots[name], "compressed.vrk")],
                              check=True, capture_output=True, text=True).stdout.split()
         floor[name] = [float(v) for v in out]
     load_before = os.getloadavg()[0]
 
     # Each job: (corpus key, tool). Half corpora only need oxtrel, for the scaling check.
-    jobs = [(name, tool) for name in specs for tool in TOOLS]
-    jobs += [(name + "-half", tool) for name in specs for tool in TOOLS[:2]]
+    jobs = [(name, tool) for name in shapes for tool in TOOLS]
+    jobs += [(name + "-half", tool) for name in shapes for tool in TOOLS[:2]]
 
     print("bench: checking every extractor's tree and measuring peak memory", flush=True)
     peak = {job: bench.check_and_measure(job[1], roots[job[0]]) for job in jobs}
@@ -219,7 +219,7 @@ def main():
           + (" (quick corpora: figures are not meaningful)" if args.quick else ""))
     # Other work on the machine slows every tool; the ratios suffer less than the absolute times.
     print(f"load average: {load_before:.2f} before timing, {os.getloadavg()[0]:.2f} after")
-    for name in specs:
+    for name in shapes:
         i = info[name]
         print()
         print(f"{name}-like: {i['files']} files, {i['bytes'] / 1e6:.1f} MB, median {i['median'] / 1024:.1f} KiB, "
@@ -237,7 +237,7 @@ def main():
     print()
     print("scaling, full / half corpus, time per file and per MB (wall judged; CPU for reference):")
     scaling_ok = True
-    for name in specs:
+    for name in shapes:
         full, half = info[name], info[name + "-half"]
         for tool in TOOLS[:2]:
             f, h = (name, tool), (name + "-half", tool)
@@ -255,7 +255,7 @@ def main():
 
     print()
     print("targets (ratios of medians; the median of per-round ratios in brackets):")
-    for name in specs:
+    for name in shapes:
         vs_bsdtar = wall[(name, "oxtrel-compressed")] / wall[(name, "bsdtar")]
         vs_tar = wall[(name, "oxtrel-stored")] / wall[(name, "tar")]
         limit = 2 * info[name]["largest"] / 2**20 + 16
