@@ -42,7 +42,7 @@ struct Options {
   uint64_t seed = 1;
 };
 
-// splitmix64: tiny, fast and fully specified, unlike the standard distributions.
+// splitmix64: tiny, fast and the same on every platform, unlike the standard distributions.
 struct Random {
   uint64_t state;
   uint64_t next() {
