@@ -4,12 +4,12 @@
 
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
-#include "extract/extraction_walk.h"
-#include "extract/output_tree.h"
+#include "extract/parallel_extraction.h"
 
 namespace oxtrel {
 
-int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console) {
+int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console,
+                   unsigned jobs) {
   // Tables first, then payloads in table order: mostly one forward pass over the file. Only
   // advice, so a refusal changes nothing.
   posix_fadvise(archive.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -20,19 +20,17 @@ int extractArchive(const ArchiveFile& archive, const char* displayPath, int pare
   }
   const Catalogue& catalogue = loaded.catalogue;
   NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
-  OutputTree tree = makeOutputTree(parentFd);
-  ExtractionSummary summary = extractAll(catalogue, index, archive, tree, console);
-  closeOutputTree(tree);
+  ExtractionSummary summary = extractAllInParallel(catalogue, index, archive, parentFd, console, jobs);
   return summary.problems == 0 ? kExitOk : kExitProblem;
 }
 
-int runExtraction(const char* path, int parentFd, FILE* console) {
+int runExtraction(const char* path, int parentFd, FILE* console, unsigned jobs) {
   OpenArchiveResult opened = openArchive(path);
   if (opened.error != 0) {
     std::fprintf(console, "cannot open %s\n", path);
     return kExitProblem;
   }
-  int status = extractArchive(opened.file, path, parentFd, console);
+  int status = extractArchive(opened.file, path, parentFd, console, jobs);
   closeArchive(opened.file);
   return status;
 }

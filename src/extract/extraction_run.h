@@ -13,11 +13,13 @@ inline constexpr int kExitProblem = 1;  // cannot open, truncated catalogue, or 
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitOutOfMemory = 3;
 
-// Extracts archive into `data` below parentFd, printing on console; displayPath names the archive
-// in messages. Returns kExitOk when nothing was reported, else kExitProblem. Does not close archive.
-int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console);
+// Extracts archive into `data` below parentFd on `jobs` threads, printing on console; displayPath
+// names the archive in messages. Returns kExitOk when nothing was reported, else kExitProblem.
+// Does not close archive.
+int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console,
+                   unsigned jobs = 1);
 
 // Opens path ("cannot open %s\n" when it is not a readable regular file), then extracts it.
-int runExtraction(const char* path, int parentFd, FILE* console);
+int runExtraction(const char* path, int parentFd, FILE* console, unsigned jobs = 1);
 
 }  // namespace oxtrel

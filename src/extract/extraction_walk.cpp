@@ -3,8 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "extract/payload_decoder.h"
-#include "extract/payload_window.h"
 
 namespace oxtrel {
 
@@ -33,81 +31,70 @@ void printEntryLine(FILE* console, uint32_t offset, uint32_t size, const std::st
   std::fputc('\n', console);
 }
 
-struct Walk {
-  const ArchiveFile& archive;
-  OutputTree& tree;
-  FILE* console;
-  bool compressed;
-  PayloadDecoder decoder = makePayloadDecoder();
-  PayloadWindow window{};
-  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
-  ExtractionSummary summary{};
+void problem(RecordWalker& w, const char* format, uint32_t offset) {
+  std::fprintf(w.console, format, offset, w.path.c_str());
+  ++w.summary.problems;
+}
 
-  void problem(const char* format, uint32_t offset) {
-    std::fprintf(console, format, offset, path.c_str());
-    ++summary.problems;
+void finish(RecordWalker& w, const WriteResult& written, const FileRecord& record) {
+  if (written.status == WriteStatus::unsafe) return problem(w, "Error: unsafe path at %8x %s\n", record.offset);
+  if (written.status == WriteStatus::failed) {
+    std::fprintf(w.console, "Error: cannot write %s: %s\n", w.path.c_str(), std::strerror(written.error));
+    ++w.summary.problems;
+    return;
   }
+  ++w.summary.written;
+}
 
-  void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
-    path.assign("data\\").append(folder.name).append("\\").append(name);
-    printEntryLine(console, record.offset, record.size, path);
+// A stored payload too large for the read-ahead window goes from the archive into its file
+// inside the kernel; only its first bytes pass through here, for the possibly-packed check.
+void copyStored(RecordWalker& w, const OutputPath& output, const FileRecord& record) {
+  uint8_t head[6];
+  if (!archiveHolds(w.archive, record.offset, record.size) || !readAt(w.archive, record.offset, head, sizeof head))
+    return problem(w, "Error: truncated payload at %8x %s\n", record.offset);
+  if (looksZlibPacked(head)) problem(w, "Error: possibly packed at %8x %s\n", record.offset);
+  finish(w, copyOutputFile(w.tree, output, {w.archive.fd, record.offset, record.size}), record);
+}
 
-    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
-    if (checkOutputPath(tree, output) == WriteStatus::unsafe)
-      return problem("Error: unsafe path at %8x %s\n", record.offset);
+void extract(RecordWalker& w, const Folder& folder, const FileRecord& record, const std::string& name) {
+  w.path.assign("data\\").append(folder.name).append("\\").append(name);
+  printEntryLine(w.console, record.offset, record.size, w.path);
 
-    if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
+  OutputPath output = splitOutputPath(std::string_view(w.path).substr(5));
+  if (checkOutputPath(w.tree, output) == WriteStatus::unsafe)
+    return problem(w, "Error: unsafe path at %8x %s\n", record.offset);
 
-    // Nothing is sized from record.size before the archive is known to hold that many bytes.
-    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
-    if (!bytes) return problem("Error: truncated payload at %8x %s\n", record.offset);
+  if (!w.compressed && record.size >= kReadAhead) return copyStored(w, output, record);
 
-    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
-    if (decoded.outcome == DecodeOutcome::unpackFailed)
-      return problem("Error unpack at %8x %s\n", record.offset);
-    if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
-      problem("Error: possibly packed at %8x %s\n", record.offset);
-    finish(writeOutputFile(tree, output, decoded.bytes), record);
-  }
+  // Nothing is sized from record.size before the archive is known to hold that many bytes.
+  std::optional<std::span<const uint8_t>> bytes = readPayload(w.window, w.archive, record.offset, record.size);
+  if (!bytes) return problem(w, "Error: truncated payload at %8x %s\n", record.offset);
 
-  // A stored payload too large for the read-ahead window goes from the archive into its file
-  // inside the kernel; only its first bytes pass through here, for the possibly-packed check.
-  void copyStored(const OutputPath& output, const FileRecord& record) {
-    uint8_t head[6];
-    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head))
-      return problem("Error: truncated payload at %8x %s\n", record.offset);
-    if (looksZlibPacked(head)) problem("Error: possibly packed at %8x %s\n", record.offset);
-    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
-  }
-
-  void finish(const WriteResult& written, const FileRecord& record) {
-    if (written.status == WriteStatus::unsafe) return problem("Error: unsafe path at %8x %s\n", record.offset);
-    if (written.status == WriteStatus::failed) {
-      std::fprintf(console, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(written.error));
-      ++summary.problems;
-      return;
-    }
-    ++summary.written;
-  }
-};
+  DecodedPayload decoded = decodePayload(w.decoder, w.compressed, *bytes);
+  if (decoded.outcome == DecodeOutcome::unpackFailed)
+    return problem(w, "Error unpack at %8x %s\n", record.offset);
+  if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
+    problem(w, "Error: possibly packed at %8x %s\n", record.offset);
+  finish(w, writeOutputFile(w.tree, output, decoded.bytes), record);
+}
 
 }  // namespace
 
+void walkRecord(RecordWalker& walker, const Folder& folder, size_t recordIndex, const std::string* name) {
+  if (!name) {
+    std::fprintf(walker.console, "Warning!!! File %d in dir %s no found\n", int(recordIndex), folder.name.c_str());
+    ++walker.summary.problems;
+    return;
+  }
+  extract(walker, folder, folder.files[recordIndex], *name);
+}
+
 ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
                              const ArchiveFile& archive, OutputTree& tree, FILE* console) {
-  Walk walk{archive, tree, console, isCompressed(catalogue.header)};
-  for (const Folder& folder : catalogue.folders) {
-    for (size_t j = 0; j < folder.files.size(); ++j) {
-      const std::string* name = lookup(index, folder.files[j].hash);
-      if (!name) {
-        std::fprintf(console, "Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());
-        ++walk.summary.problems;
-        continue;
-      }
-      walk.extract(folder, folder.files[j], *name);
-    }
-  }
-  return walk.summary;
+  RecordWalker walker{archive, tree, console, isCompressed(catalogue.header)};
+  for (const Folder& folder : catalogue.folders)
+    for (size_t j = 0; j < folder.files.size(); ++j) walkRecord(walker, folder, j, lookup(index, folder.files[j].hash));
+  return walker.summary;
 }
 
 }  // namespace oxtrel

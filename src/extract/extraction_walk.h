@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/output_tree.h"
+#include "extract/payload_decoder.h"
+#include "extract/payload_window.h"
 
 namespace oxtrel {
 
@@ -17,6 +20,23 @@ struct ExtractionSummary {
   uint64_t written = 0;
   uint64_t problems = 0;  // Warning and Error lines printed
 };
+
+// What one thread needs to extract records one after another: its inflater, its read window and
+// the tree it writes through; its lines go to console.
+struct RecordWalker {
+  const ArchiveFile& archive;
+  OutputTree& tree;
+  FILE* console;
+  bool compressed;
+  PayloadDecoder decoder = makePayloadDecoder();
+  PayloadWindow window{};
+  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  ExtractionSummary summary{};
+};
+
+// Prints the lines of one record, and extracts it when name (its name, nullptr when the hash
+// matched none) is known; recordIndex is its place in the folder's file table.
+void walkRecord(RecordWalker& walker, const Folder& folder, size_t recordIndex, const std::string* name);
 
 // Lines, all on console, per record:
 //   "Warning!!! File %d in dir %s no found\n"   the hash names no file; nothing else happens

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -162,8 +163,10 @@ bool fill(OutputTree& tree, int fd, const Content& content) {
 
 // The temporary's name has a fixed short length, so a final name at the file system's length
 // limit can still be written.
-void nameTemporary(OutputTree& tree, char (&name)[64]) {
-  std::snprintf(name, sizeof name, ".oxtrel-%d-%llu.tmp", tree.pid, (unsigned long long)tree.temporaries++);
+void nameTemporary(const OutputTree& tree, char (&name)[64]) {
+  static std::atomic<uint64_t> temporaries{0};
+  uint64_t n = temporaries.fetch_add(1, std::memory_order_relaxed);
+  std::snprintf(name, sizeof name, ".oxtrel-%d-%llu.tmp", tree.pid, (unsigned long long)n);
 }
 
 int createTemporary(OutputTree& tree, int dirFd, char (&name)[64]) {

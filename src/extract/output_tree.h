@@ -28,12 +28,14 @@ struct OutputPath {
 // Splits relative (the part of the output path after "data\") at both separators.
 OutputPath splitOutputPath(std::string_view relative);
 
+// One tree per thread: several trees may write below the same `data` at once. Their temporary
+// names never collide (one counter serves the process), and a directory that another tree makes
+// first is simply used.
 struct OutputTree {
   int parentFd = -1;        // the directory that holds `data`
   int dataFd = -1;          // opened on first use
   std::string openDirKey;   // directories of the open directory, joined with '/'
   int openDirFd = -1;      // entries come folder by folder, so one open directory serves a run
-  uint64_t temporaries = 0;
   int pid = 0;             // in temporary names
   bool unnamedFiles = true;      // cleared once the file system refuses O_TMPFILE
   bool linkByDescriptor = true;  // cleared once the kernel refuses linkat(AT_EMPTY_PATH)

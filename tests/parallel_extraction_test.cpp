@@ -1,0 +1,125 @@
+// Differential: random archives full of paths that meet on the file system, extracted into trees
+// planted with files, directories and links, must give one thread's console bytes, exit status
+// and tree at every number of threads.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "archive_builder.h"
+#include "process_runner.h"
+#include "scratch.h"
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+namespace fs = std::filesystem;
+
+// Folder and file names chosen so that random picks collide: the same path twice, twins that
+// differ in '/' versus '\' or by a "." component, a file where a directory is wanted (folder
+// "a\b" against file "b" in folder "a"), names that are directories, and paths that leave data.
+const char* const kFolders[] = {"a", "a\\b", "a/b", "a\\.\\b", "", "b", "a\\b\\c", "x.nif", "s", "s\\in", "..\\up"};
+const char* const kNames[] = {"x.nif", "X.NIF", "b", "c", "y.dds", "s", "in", "q\\r.kf", "..", ".", "z.wav"};
+
+// Links and files a previous run (or the user) left in data, and a directory outside it.
+void plant(const std::string& root, std::mt19937& rng) {
+  fs::create_directories(root + "/outside");
+  fs::create_directories(root + "/data/a");
+  std::bernoulli_distribution coin(0.5);
+  if (coin(rng)) fs::create_directory_symlink("../outside", root + "/data/s");
+  if (coin(rng)) writeFile(root + "/data/a/x.nif", bytesOf("old"));
+  if (coin(rng)) fs::create_symlink("../../outside/target", root + "/data/a/c");
+  if (coin(rng)) fs::create_directories(root + "/data/y.dds");
+  if (coin(rng)) writeFile(root + "/data/b", bytesOf("a file where a folder may go"));
+}
+
+Bytes randomBytes(std::mt19937& rng, size_t size) {
+  Bytes b(size);
+  for (uint8_t& byte : b) byte = uint8_t(rng());
+  return b;
+}
+
+TestArchive randomArchive(std::mt19937& rng) {
+  auto pick = [&](size_t n) { return size_t(std::uniform_int_distribution<size_t>(0, n - 1)(rng)); };
+  TestArchive a;
+  bool compressed = pick(2) == 0;
+  a.header.archiveFlags = compressed ? kCompressedFlag : 0;
+  size_t folders = 1 + pick(6);
+  for (size_t f = 0; f < folders; ++f) {
+    TestFolder folder{.name = kFolders[pick(std::size(kFolders))]};
+    size_t files = pick(8);
+    for (size_t i = 0; i < files; ++i) {
+      TestFile file{.name = kNames[pick(std::size(kNames))]};
+      // Large stored payloads take the file-to-file copy; most stay small.
+      size_t size = pick(20) == 0 ? 300 * 1024 + pick(1000) : pick(3000);
+      Bytes plain = randomBytes(rng, size);
+      switch (pick(12)) {
+        case 0:
+          file.hash = NameHash{1, 2, 3, 4, 5, 6, 7, uint8_t(pick(256))};  // matches no name
+          break;
+        case 1:
+          if (plain.size() >= 6) {  // looks packed when stored
+            plain[4] = 0x78;
+            plain[5] = 0x9C;
+          }
+          break;
+        case 2:
+          file.offset = uint32_t(1u << 30);  // past the end
+          break;
+      }
+      file.payload = compressed ? compressedPayload(plain) : plain;
+      if (compressed && pick(8) == 0) file.payload[file.payload.size() / 2 + 2] ^= 0x5A;  // corrupt stream
+      if (compressed && pick(10) == 0) file.payload = compressedPayload(plain, uint32_t(plain.size() / 2));
+      folder.files.push_back(std::move(file));
+    }
+    a.folders.push_back(std::move(folder));
+  }
+  return a;
+}
+
+struct Outcome {
+  ProcessResult result;
+  std::map<std::string, std::string> tree;  // files by size and digest, so a failure prints short
+};
+
+std::map<std::string, std::string> digestTree(const std::string& root) {
+  std::map<std::string, std::string> tree = snapshotTree(root);
+  for (auto& [path, contents] : tree)
+    if (!path.ends_with('/') && !contents.starts_with("-> "))
+      contents = std::to_string(contents.size()) + " bytes, " + std::to_string(std::hash<std::string>{}(contents));
+  return tree;
+}
+
+Outcome extractWith(const Bytes& archive, uint32_t plantSeed, bool truncate, const std::string& jobs) {
+  ScratchDir dir;
+  std::mt19937 rng(plantSeed);
+  plant(dir.path, rng);
+  Bytes bytes = archive;
+  if (truncate) bytes.resize(bytes.size() - bytes.size() / 8);
+  writeFile(dir / "a.vrk", bytes);
+  Outcome run{runOxtrel({"-j", jobs, "a.vrk"}, dir.path), {}};
+  fs::remove(dir / "a.vrk");
+  run.tree = digestTree(dir.path);
+  return run;
+}
+
+TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 24; ++round) {
+    Bytes archive = buildArchive(randomArchive(rng));
+    uint32_t plantSeed = uint32_t(rng());
+    bool truncate = round % 7 == 3;
+    Outcome one = extractWith(archive, plantSeed, truncate, "1");
+    Outcome many = extractWith(archive, plantSeed, truncate, "4");
+    ASSERT_EQ(many.result.out, one.result.out) << "round " << round;
+    ASSERT_EQ(many.result.err, one.result.err) << "round " << round;
+    ASSERT_EQ(many.result.exitStatus, one.result.exitStatus) << "round " << round;
+    ASSERT_EQ(many.tree, one.tree) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace oxtrel
