@@ -16,6 +16,7 @@
 #include "catalogue/name_index.h"
 #include "extract/extraction_run.h"
 #include "extract/payload_decoder.h"
+#include "parallel/job_count.h"
 
 namespace oxtrel::testing {
 
@@ -180,7 +181,7 @@ void prepareSite(RunSite& site, const Bytes& archive, bool archiveOnDisk, bool p
       throw std::runtime_error("cannot plant a link");
 }
 
-RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
+RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned jobs) {
   int fd = memoryFile(archive);
   OpenArchiveResult opened = archiveFromDescriptor(fd);
   int runFd = open(site.runDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -189,7 +190,7 @@ RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
   FILE* console = open_memstream(&text, &length);
   if (opened.error != 0 || runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
   RunOutcome outcome;
-  outcome.status = extractArchive(opened.file, kSiteArchiveName, runFd, console);
+  outcome.status = extractArchive(opened.file, kSiteArchiveName, runFd, console, jobs ? jobs : defaultJobCount());
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);
