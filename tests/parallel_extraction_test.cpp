@@ -47,14 +47,15 @@ TestArchive randomArchive(std::mt19937& rng) {
   TestArchive a;
   bool compressed = pick(2) == 0;
   a.header.archiveFlags = compressed ? kCompressedFlag : 0;
-  size_t folders = 1 + pick(6);
+  // Enough records that the threads share them out, in batches of a few dozen.
+  size_t folders = 1 + pick(12);
   for (size_t f = 0; f < folders; ++f) {
     TestFolder folder{.name = kFolders[pick(std::size(kFolders))]};
-    size_t files = pick(8);
+    size_t files = pick(40);
     for (size_t i = 0; i < files; ++i) {
       TestFile file{.name = kNames[pick(std::size(kNames))]};
       // Large stored payloads take the file-to-file copy; most stay small.
-      size_t size = pick(20) == 0 ? 300 * 1024 + pick(1000) : pick(3000);
+      size_t size = pick(100) == 0 ? 300 * 1024 + pick(1000) : pick(3000);
       Bytes plain = randomBytes(rng, size);
       switch (pick(12)) {
         case 0:
@@ -108,7 +109,7 @@ Outcome extractWith(const Bytes& archive, uint32_t plantSeed, bool truncate, con
 
 TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
   std::mt19937 rng(20261208);
-  for (int round = 0; round < 24; ++round) {
+  for (int round = 0; round < 12; ++round) {
     Bytes archive = buildArchive(randomArchive(rng));
     uint32_t plantSeed = uint32_t(rng());
     bool truncate = round % 7 == 3;

@@ -48,31 +48,17 @@ TEST(PayloadWindow, ConsecutivePayloadsAreReadAheadAndServedFromTheWindow) {
 
 TEST(PayloadWindow, EveryLayoutReadsExactBytes) {
   PatternFile f(3 * kReadAhead + 17);
+  PayloadWindow w;
   struct Range {
     uint64_t offset;
     size_t length;
   };
   // Forward runs across window ends, backward jumps, overlaps, a payload larger than the
-  // window, the last byte of the file, and empty payloads; read by one reader of the whole
-  // table, and by one that skips other readers' payloads.
-  for (uint64_t skip : {uint64_t(0), uint64_t(kReadAhead)}) {
-    PayloadWindow w;
-    w.skip = skip;
-    for (Range r : std::vector<Range>{{0, 10}, {10, kReadAhead}, {10 + kReadAhead, 5000}, {4, 8}, {0, 2 * kReadAhead + 3},
-                                      {2 * kReadAhead + 3, 9}, {f.bytes.size() - 1, 1}, {f.bytes.size(), 0}, {77, 0},
-                                      {kReadAhead - 2, 4}, {f.bytes.size() - 20, 20}})
-      EXPECT_EQ(served(w, f, r.offset, r.length), f.slice(r.offset, r.length)) << r.offset << "+" << r.length;
-  }
-}
-
-TEST(PayloadWindow, AReaderOfEveryFewEntriesStillReadsAhead) {
-  PatternFile f(3 * kReadAhead);
-  PayloadWindow w;
-  w.skip = kReadAhead;
-  EXPECT_EQ(served(w, f, 0, 100), f.slice(0, 100));
-  EXPECT_EQ(served(w, f, 300, 100), f.slice(300, 100));  // another reader took 100..300
-  EXPECT_EQ(w.start, 300u);
-  EXPECT_EQ(w.filled, kReadAhead);
+  // window, the last byte of the file, and empty payloads.
+  for (Range r : std::vector<Range>{{0, 10}, {10, kReadAhead}, {10 + kReadAhead, 5000}, {4, 8}, {0, 2 * kReadAhead + 3},
+                                    {2 * kReadAhead + 3, 9}, {f.bytes.size() - 1, 1}, {f.bytes.size(), 0}, {77, 0},
+                                    {kReadAhead - 2, 4}, {f.bytes.size() - 20, 20}})
+    EXPECT_EQ(served(w, f, r.offset, r.length), f.slice(r.offset, r.length)) << r.offset << "+" << r.length;
 }
 
 TEST(PayloadWindow, PayloadsPastTheEndAreRefusedWithoutSizingAnything) {

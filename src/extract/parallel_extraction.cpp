@@ -16,9 +16,15 @@ namespace oxtrel {
 
 namespace {
 
-// Finished records whose lines wait for an earlier one: the lines are small, and a slow record
+// A thread takes consecutive records together, so that handing out work costs little beside
+// small files and their payloads are still read ahead; a batch ends after kBatchRecords records
+// or once its payloads reach kBatchBytes, so large files spread over the threads one by one.
+constexpr size_t kBatchRecords = 32;
+constexpr uint64_t kBatchBytes = 256 * 1024;
+
+// Finished batches whose lines wait for an earlier one: the lines are small, and a slow batch
 // (a large file) should not leave the other threads idle for long.
-constexpr size_t kWindowPerJob = 32;
+constexpr size_t kWindowPerJob = 8;
 
 struct Record {
   const Folder* folder;
@@ -29,7 +35,7 @@ struct Record {
 // What other threads learn about a record they wait for.
 enum RecordState : uint8_t { pending, finished, abandoned };
 
-struct RecordLines {
+struct BatchLines {
   std::string text;
   uint64_t problems = 0;
 };
@@ -60,9 +66,7 @@ struct LineStream {
 
 struct Worker {
   Worker(const ArchiveFile& archive, int parentFd, bool compressed)
-      : tree(makeOutputTree(parentFd)), walker{archive, tree, lines.stream, compressed} {
-    walker.window.skip = kReadAhead;
-  }
+      : tree(makeOutputTree(parentFd)), walker{archive, tree, lines.stream, compressed} {}
   ~Worker() { closeOutputTree(tree); }
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -78,6 +82,21 @@ std::vector<Record> tableOrder(const Catalogue& catalogue, const NameIndex& inde
     for (size_t j = 0; j < folder.files.size(); ++j)
       records.push_back({&folder, uint32_t(j), lookup(index, folder.files[j].hash)});
   return records;
+}
+
+// Where each batch of records starts, and the end of the last.
+std::vector<size_t> batchBoundaries(const std::vector<Record>& records) {
+  std::vector<size_t> starts{0};
+  uint64_t bytes = 0;
+  for (size_t r = 0; r < records.size(); ++r) {
+    if (records[r].name) bytes += records[r].folder->files[records[r].index].size;
+    if (r + 1 - starts.back() == kBatchRecords || bytes >= kBatchBytes) {
+      starts.push_back(r + 1);
+      bytes = 0;
+    }
+  }
+  if (starts.back() != records.size()) starts.push_back(records.size());
+  return starts;
 }
 
 // Each record's path below `data` as the walk composes it, empty for an unmatched one.
@@ -111,47 +130,56 @@ ExtractionSummary extractAllInParallel(const Catalogue& catalogue, const NameInd
 
   bool compressed = isCompressed(catalogue.header);
   std::vector<Record> records = tableOrder(catalogue, index);
+  std::vector<size_t> batches = batchBoundaries(records);
   WriteOrder order = planRecords(records);
   std::vector<uint8_t> waitedFor(records.size());
   for (uint32_t w : order.waits) waitedFor[w] = 1;
   auto states = std::make_unique<std::atomic<uint8_t>[]>(records.size());
 
-  auto settle = [&](size_t item, RecordState state) {
-    states[item].store(state, std::memory_order_release);
-    if (waitedFor[item]) states[item].notify_all();
+  auto settle = [&](size_t first, size_t end, RecordState state) {
+    for (size_t r = first; r < end; ++r) {
+      states[r].store(state, std::memory_order_release);
+      if (waitedFor[r]) states[r].notify_all();
+    }
+  };
+  auto mayStart = [&](size_t record) {
+    for (uint32_t w : waitsOf(order, record)) {
+      states[w].wait(pending, std::memory_order_acquire);
+      if (states[w].load(std::memory_order_acquire) == abandoned) return false;
+    }
+    return true;
   };
 
   std::mutex failuresMutex;
-  std::map<size_t, std::string> failures;  // the lines a failed record printed before it failed
-  auto keepLinesOfFailure = [&](size_t item, LineStream& lines) {
+  std::map<size_t, std::string> failures;  // by batch: the lines printed before its record failed
+  auto keepLinesOfFailure = [&](size_t batch, LineStream& lines) {
     try {
       std::string text = lines.take();
       std::lock_guard lock(failuresMutex);
-      failures.emplace(item, std::move(text));
+      failures.emplace(batch, std::move(text));
     } catch (...) {
       // Out of memory even for a line: the run still ends as it would have.
     }
   };
 
-  auto work = [&](std::unique_ptr<Worker>& worker, size_t item) -> RecordLines {
-    for (uint32_t w : waitsOf(order, item)) {
-      states[w].wait(pending, std::memory_order_acquire);
-      // The run ends at that record, before this one's lines would be printed.
-      if (states[w].load(std::memory_order_acquire) == abandoned) {
-        settle(item, abandoned);
-        return {};
-      }
-    }
+  auto work = [&](std::unique_ptr<Worker>& worker, size_t batch) -> BatchLines {
     RecordWalker& walker = worker->walker;
     uint64_t problemsBefore = walker.summary.problems;
-    try {
-      walkRecord(walker, *records[item].folder, records[item].index, records[item].name);
-    } catch (...) {
-      settle(item, abandoned);
-      keepLinesOfFailure(item, worker->lines);
-      throw;
+    for (size_t r = batches[batch]; r < batches[batch + 1]; ++r) {
+      // A record waited for failed: the run ends there, before this batch is printed.
+      if (!mayStart(r)) {
+        settle(r, batches[batch + 1], abandoned);
+        return {};
+      }
+      try {
+        walkRecord(walker, *records[r].folder, records[r].index, records[r].name);
+      } catch (...) {
+        settle(r, batches[batch + 1], abandoned);
+        keepLinesOfFailure(batch, worker->lines);
+        throw;
+      }
+      settle(r, r + 1, finished);
     }
-    settle(item, finished);
     return {worker->lines.take(), walker.summary.problems - problemsBefore};
   };
 
@@ -160,15 +188,15 @@ ExtractionSummary extractAllInParallel(const Catalogue& catalogue, const NameInd
   OrderedJobsOptions options{jobs, kWindowPerJob * jobs, cancel};
   try {
     runOrderedJobs(
-        records.size(), options, [&] { return std::make_unique<Worker>(archive, parentFd, compressed); }, work,
-        [&](size_t, RecordLines&& lines) {
+        batches.size() - 1, options, [&] { return std::make_unique<Worker>(archive, parentFd, compressed); }, work,
+        [&](size_t, BatchLines&& lines) {
           std::fwrite(lines.text.data(), 1, lines.text.size(), console);
           summary.problems += lines.problems;
           ++released;
           return true;
         });
   } catch (...) {
-    // The failure is the first record not released; a sequential run has printed its lines so far.
+    // The failure is in the first batch not released; a sequential run has printed its lines so far.
     std::lock_guard lock(failuresMutex);
     auto failed = failures.find(released);
     if (failed != failures.end()) std::fwrite(failed->second.data(), 1, failed->second.size(), console);

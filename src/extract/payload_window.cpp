@@ -11,7 +11,7 @@ std::optional<std::span<const uint8_t>> readPayload(PayloadWindow& window, const
   if (!held) {
     if (!archiveHolds(archive, offset, length)) return std::nullopt;
     size_t want = length;
-    if (offset >= window.previousEnd && offset - window.previousEnd <= window.skip && length < kReadAhead)
+    if (offset == window.previousEnd && length < kReadAhead)
       want = size_t(std::min<uint64_t>(kReadAhead, archive.size - offset));
     uint8_t* dst = reserveBytes(window.buffer, want);
     window.filled = 0;

@@ -23,9 +23,6 @@ struct PayloadWindow {
   uint64_t start = 0;              // archive offset of the buffer's first byte
   size_t filled = 0;               // archive bytes held from start
   uint64_t previousEnd = UINT64_MAX;  // where the last payload served ended
-  // How far past previousEnd a payload may start and still be read ahead from. 0 for one reader
-  // of the whole table; a reader that gets every few entries skips the others' payloads.
-  uint64_t skip = 0;
 };
 
 // The length bytes at offset, valid until the next call; nullopt when the archive cannot supply
