@@ -36,28 +36,6 @@ TestArchive twoFolders() {
   return a;
 }
 
-TEST(CatalogueLoader, ReadsEveryTable) {
-  TestArchive a = twoFolders();
-  Bytes bytes = buildArchive(a);
-  LoadResult r = loadBytes(bytes);
-  ASSERT_EQ(r.status, LoadStatus::ok);
-  const Catalogue& c = r.catalogue;
-  EXPECT_EQ(c.header.archiveFlags, kCompressedFlag);
-  EXPECT_EQ(c.header.folderCount, 2u);
-  EXPECT_EQ(c.header.fileCount, 3u);
-  ASSERT_EQ(c.folders.size(), 2u);
-  ASSERT_EQ(c.folderRecords.size(), 2u);
-  EXPECT_EQ(c.folders[0].name, "meshes\\rocks");
-  EXPECT_EQ(c.folders[0].hash, hashOfName("meshes\\rocks"));
-  EXPECT_EQ(c.folders[1].name, "sound");
-  ASSERT_EQ(c.folders[0].files.size(), 2u);
-  EXPECT_EQ(c.folders[0].files[1].hash, hashOfName("rock02.nif"));
-  EXPECT_EQ(c.folders[0].files[1].size, 3u);
-  EXPECT_EQ(c.folders[0].files[1].offset, c.folders[0].files[0].offset + 2);
-  EXPECT_EQ(std::string(c.nameBlock.begin(), c.nameBlock.end()),
-            std::string("rock01.nif\0rock02.nif\0wind.wav\0", 31));
-}
-
 TEST(CatalogueLoader, ZeroCountsAreValidAtEveryLevel) {
   TestArchive noFolders;
   noFolders.nameBlock = bytesOf(std::string("orphan.kf\0", 10));

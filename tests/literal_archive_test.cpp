@@ -17,16 +17,11 @@ using Tree = std::map<std::string, std::string>;
 
 // What `oxtrel-pack` writes, stored, for the tree kStoredTree.
 const Bytes kStored = {
-    // Header.
-    'O', 'X', 'T', 'R',      // identification (the packer's mark)
-    0x00, 0x00, 0x00, 0x00,  // unexamined word
-    0x24, 0x00, 0x00, 0x00,  // table offset 36
-    0x00, 0x00, 0x00, 0x00,  // archive flags: stored
-    0x02, 0x00, 0x00, 0x00,  // folder count 2
-    0x03, 0x00, 0x00, 0x00,  // file count 3
-    0x00, 0x00, 0x00, 0x00,  // unexamined word
-    0x17, 0x00, 0x00, 0x00,  // name block length 23
-    0x00, 0x00, 0x00, 0x00,  // unexamined word
+    'O', 'X', 'T', 'R', 0x00, 0x00, 0x00, 0x00,      // identification (the packer's mark); unexamined
+    0x24, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // table offset 36; archive flags: stored
+    0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,  // folder count 2; file count 3
+    0x00, 0x00, 0x00, 0x00, 0x17, 0x00, 0x00, 0x00,  // unexamined; name block length 23
+    0x00, 0x00, 0x00, 0x00,                          // unexamined
     // Folder records at 36: hash of the folder name, file count, block offset.
     0x61, 0x00, 0x01, 0x61, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x44, 0x00, 0x00, 0x00,
     0x63, 0x5c, 0x03, 0x62, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x67, 0x00, 0x00, 0x00,
@@ -47,14 +42,11 @@ const Tree kStoredTree = {{"a/abc.nif", "NIF!"}, {"a/abc.kf", "kf"}, {"b/c/abc.w
 
 // A compressed archive whose unexamined words hold junk.
 const Bytes kCompressed = {
-    'J', 'U', 'N', 'K', 0xff, 0xff, 0xff, 0xff,  // identification, unexamined word
-    0x00, 0x00, 0x00, 0x00,                      // a wrong table offset, never trusted
-    0x04, 0x00, 0x00, 0x00,                      // archive flags: compressed
-    0x01, 0x00, 0x00, 0x00,                      // folder count 1
-    0x01, 0x00, 0x00, 0x00,                      // file count 1
-    0xee, 0xee, 0xee, 0xee,                      // unexamined word
-    0x08, 0x00, 0x00, 0x00,                      // name block length 8
-    0xdd, 0xdd, 0xdd, 0xdd,                      // unexamined word
+    'J', 'U', 'N', 'K', 0xff, 0xff, 0xff, 0xff,      // identification; unexamined
+    0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // a wrong table offset, never trusted; compressed
+    0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,  // folder count 1; file count 1
+    0xee, 0xee, 0xee, 0xee, 0x08, 0x00, 0x00, 0x00,  // unexamined; name block length 8
+    0xdd, 0xdd, 0xdd, 0xdd,                          // unexamined
     // Folder record at 36: a hash that is never checked, file count 1, a wrong block offset.
     1, 2, 3, 4, 5, 6, 7, 8, 0x01, 0x00, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00,
     // Block of folder "tex" at 52.
@@ -73,12 +65,9 @@ TEST(LiteralArchive, TheLoaderReadsEveryField) {
   close(fd);
   ASSERT_EQ(loaded.status, LoadStatus::ok);
   const Catalogue& c = loaded.catalogue;
-  EXPECT_EQ(c.header.identification, 0x5254584fu);
-  EXPECT_EQ(c.header.tableOffset, 36u);
-  EXPECT_EQ(c.header.archiveFlags, 0u);
-  EXPECT_EQ(c.header.folderCount, 2u);
-  EXPECT_EQ(c.header.fileCount, 3u);
-  EXPECT_EQ(c.header.totalNameLength, 23u);
+  const ArchiveHeader& h = c.header;
+  EXPECT_EQ((std::vector{h.identification, h.tableOffset, h.archiveFlags, h.folderCount, h.fileCount, h.totalNameLength}),
+            (std::vector<uint32_t>{0x5254584f, 36, 0, 2, 3, 23}));
   ASSERT_EQ(c.folders.size(), 2u);
   EXPECT_EQ(c.folders[0].name, "a");
   EXPECT_EQ(c.folders[0].hash, (NameHash{0x61, 0x00, 0x01, 0x61, 0, 0, 0, 0}));
@@ -97,10 +86,11 @@ TEST(LiteralArchive, TheLoaderReadsEveryField) {
   ASSERT_EQ(c.folders[0].files.size(), 2u);
   ASSERT_EQ(c.folders[1].files.size(), 1u);
   for (const Record& r : records) {
+    SCOPED_TRACE(std::to_string(r.folder) + "/" + std::to_string(r.index));
     const FileRecord& got = c.folders[r.folder].files[r.index];
-    EXPECT_EQ(got.hash, r.hash) << r.folder << "/" << r.index;
-    EXPECT_EQ(got.size, r.size) << r.folder << "/" << r.index;
-    EXPECT_EQ(got.offset, r.offset) << r.folder << "/" << r.index;
+    EXPECT_EQ(got.hash, r.hash);
+    EXPECT_EQ(got.size, r.size);
+    EXPECT_EQ(got.offset, r.offset);
   }
   EXPECT_EQ(Bytes(c.nameBlock.begin(), c.nameBlock.end()), Bytes(kStored.begin() + 124, kStored.begin() + 147));
 }
