@@ -59,7 +59,7 @@ TEST(CliModes, ListShowsSizesPathsAndTotalsAndWritesNothing) {
            "  " + path + "\n";
   };
   uint64_t total = 0;
-  for (auto [f, j] : {std::pair{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {3, 1}}) total += std::stoul(stored(f, j));
+  for (auto [f, j] : {std::pair<size_t, size_t>{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {3, 1}}) total += std::stoul(stored(f, j));
   std::string expected = line(stored(0, 0), "4", "data\\meshes\\rock.nif") +
                          line(stored(0, 1), "4", "data\\meshes\\Tree.NIF") +
                          line(stored(1, 0), "5", "data\\meshes\\props\\crate.nif") +
