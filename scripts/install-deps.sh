@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing need, only when one is missing.
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
-packages=(g++ cmake make pkg-config libgtest-dev zlib1g-dev libdeflate-dev groff-base "$@")
+packages=(g++ cmake make pkg-config libgtest-dev zlib1g-dev libdeflate-dev groff-base nlohmann-json3-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -14,6 +14,7 @@
 #include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
+#include "cli/console_lines.h"
 #include "extract/extraction_run.h"
 #include "extract/payload_decoder.h"
 #include "parallel/job_count.h"
@@ -82,6 +83,16 @@ struct ConsoleModel {
   std::string broken;      // the first line that is not what the program prints here
 };
 
+// A name as the console shows it: control bytes as \xNN.
+std::string shown(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7F ? format("\\x%02x", byte) : std::string(1, c);
+  }
+  return out;
+}
+
 // Reads the console record by record as the walk prints it, learning what was written.
 ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std::string_view console) {
   NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
@@ -97,22 +108,23 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
       };
       const std::string* name = lookup(index, record.hash);
       if (!name) {
-        std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());
+        std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), shown(folder.name).c_str());
         if (!in.take(warning)) return expected(warning);
         ++model.problems;
         continue;
       }
       std::string path = "data\\" + folder.name + "\\" + *name;
-      std::string entry = format("%8x %8x %s\n", record.offset, record.size, path.c_str());
+      std::string printed = shown(path);
+      std::string entry = format("%8x %8x %s\n", record.offset, record.size, printed.c_str());
       if (!in.take(entry)) return expected(entry);
-      auto error = [&](const char* pattern) { return format(pattern, record.offset, path.c_str()); };
+      auto error = [&](const char* pattern) { return format(pattern, record.offset, printed.c_str()); };
       bool written = false;
       if (in.take(error("Error: unsafe path at %8x %s\n")) || in.take(error("Error: truncated payload at %8x %s\n")) ||
           in.take(error("Error unpack at %8x %s\n"))) {
         ++model.problems;
       } else {
         if (in.take(error("Error: possibly packed at %8x %s\n"))) ++model.problems;
-        if (in.take(error("Error: unsafe path at %8x %s\n")) || in.takeLineStartingWith("Error: cannot write " + path + ": "))
+        if (in.take(error("Error: unsafe path at %8x %s\n")) || in.takeLineStartingWith("Error: cannot write " + printed + ": "))
           ++model.problems;
         else
           written = true;
@@ -190,7 +202,11 @@ RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned 
   FILE* console = open_memstream(&text, &length);
   if (opened.error != 0 || runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
   RunOutcome outcome;
-  outcome.status = extractArchive(opened.file, kSiteArchiveName, runFd, console, jobs ? jobs : defaultJobCount());
+  Console lines;
+  lines.lines = console;
+  ExtractOptions options;
+  options.jobs = jobs != 0 ? jobs : defaultJobCount();
+  outcome.status = runArchive(opened.file, kSiteArchiveName, runFd, options, consoleSink(lines), nullptr);
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);

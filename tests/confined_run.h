@@ -35,8 +35,8 @@ struct RunOutcome {
   std::string console;
 };
 
-// extractArchive on the archive read from memory, into the site's run directory, on jobs threads
-// (0: as many as a run of the program uses by default).
+// A default run (extract everything) on the archive read from memory, into the site's run directory,
+// on jobs threads (0: as many as the program uses by default).
 RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned jobs = 0);
 
 // Every rule the run broke; empty when it kept them all:

@@ -94,31 +94,41 @@ std::map<std::string, std::string> digestTree(const std::string& root) {
   return tree;
 }
 
-Outcome extractWith(const Bytes& archive, uint32_t plantSeed, bool truncate, const std::string& jobs) {
+Outcome extractWith(const Bytes& archive, uint32_t plantSeed, bool truncate, std::vector<std::string> args) {
   ScratchDir dir;
   std::mt19937 rng(plantSeed);
   plant(dir.path, rng);
   Bytes bytes = archive;
   if (truncate) bytes.resize(bytes.size() - bytes.size() / 8);
   writeFile(dir / "a.vrk", bytes);
-  Outcome run{runOxtrel({"-j", jobs, "a.vrk"}, dir.path), {}};
+  Outcome run{runOxtrel(args, dir.path), {}};
   fs::remove(dir / "a.vrk");
   run.tree = digestTree(dir.path);
   return run;
 }
 
 TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
+  // Every mode that writes or checks, and a selection: options, the archive, patterns.
+  const std::vector<std::vector<std::string>> modes = {
+      {"a.vrk"}, {"-k", "a.vrk"}, {"-t", "a.vrk"}, {"-x", "**.wav", "a.vrk", "a/**", "*"}};
   std::mt19937 rng(20261208);
-  for (int round = 0; round < 12; ++round) {
+  for (int round = 0; round < 32; ++round) {
     Bytes archive = buildArchive(randomArchive(rng));
     uint32_t plantSeed = uint32_t(rng());
     bool truncate = round % 7 == 3;
-    Outcome one = extractWith(archive, plantSeed, truncate, "1");
-    Outcome many = extractWith(archive, plantSeed, truncate, "4");
-    ASSERT_EQ(many.result.out, one.result.out) << "round " << round;
-    ASSERT_EQ(many.result.err, one.result.err) << "round " << round;
-    ASSERT_EQ(many.result.exitStatus, one.result.exitStatus) << "round " << round;
-    ASSERT_EQ(many.tree, one.tree) << "round " << round;
+    std::vector<std::string> mode = modes[size_t(round) % modes.size()];
+    auto with = [&](const char* jobs) {
+      std::vector<std::string> args = {"-j", jobs};
+      args.insert(args.end(), mode.begin(), mode.end());
+      return extractWith(archive, plantSeed, truncate, args);
+    };
+    Outcome one = with("1");
+    Outcome many = with("4");
+    std::string what = "round " + std::to_string(round) + ", " + mode[0];
+    ASSERT_EQ(many.result.out, one.result.out) << what;
+    ASSERT_EQ(many.result.err, one.result.err) << what;
+    ASSERT_EQ(many.result.exitStatus, one.result.exitStatus) << what;
+    ASSERT_EQ(many.tree, one.tree) << what;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "cli/standard_output.h"
 #include "pack/pack_directory.h"
 
 namespace {
@@ -108,9 +109,7 @@ int pack(const Arguments& args) {
   return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   Arguments args;
   std::string why;
   switch (parseArguments(argc, argv, args, why)) {
@@ -125,4 +124,13 @@ int main(int argc, char** argv) {
     std::fputs("oxtrel-pack: out of memory\n", stderr);
     return kExitOutOfMemory;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  oxtrel::guardStandardDescriptors();
+  int status = run(argc, argv);
+  if (!oxtrel::closeStandardOutput("oxtrel-pack") && status == kExitOk) status = kExitFailed;
+  return status;
 }

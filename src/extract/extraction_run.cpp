@@ -1,37 +1,98 @@
 #include "extract/extraction_run.h"
 
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
+#include "extract/archive_listing.h"
+#include "extract/entry_selection.h"
+#include "extract/extraction_walk.h"
+#include "extract/output_tree.h"
 #include "extract/parallel_extraction.h"
 
 namespace oxtrel {
 
-int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console,
-                   unsigned jobs) {
+namespace {
+
+void report(const EventSink& sink, EventKind kind, std::string_view path, int error = 0) {
+  ExtractionEvent event;
+  event.kind = kind;
+  event.path = path;
+  event.error = error;
+  emit(sink, event);
+}
+
+bool listing(RunMode mode) { return mode == RunMode::list || mode == RunMode::json; }
+
+}  // namespace
+
+int runArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, const ExtractOptions& options,
+               const EventSink& sink, FILE* contents) {
   // Tables first, then payloads in table order: mostly one forward pass over the file. Only
   // advice, so a refusal changes nothing.
   posix_fadvise(archive.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   LoadResult loaded = loadCatalogue(archive);
   if (loaded.status != LoadStatus::ok) {
-    std::fprintf(console, "Error: truncated catalogue in %s\n", displayPath);
+    report(sink, EventKind::truncatedCatalogue, displayPath);
     return kExitProblem;
   }
   const Catalogue& catalogue = loaded.catalogue;
   NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
-  ExtractionSummary summary = extractAllInParallel(catalogue, index, archive, parentFd, console, jobs);
-  return summary.problems == 0 ? kExitOk : kExitProblem;
+  EntrySelection selection = selectEntries(catalogue, index, options.includes, options.excludes);
+
+  ExtractionEvent selected;
+  selected.kind = EventKind::selected;
+  selected.totalEntries = selection.entries;
+  selected.totalStored = selection.storedBytes;
+  emit(sink, selected);
+
+  bool problems = false;
+  if (listing(options.mode)) {
+    problems = listArchive(catalogue, index, archive, selection, sink).problems != 0;
+    report(sink, EventKind::finished, {});
+  } else {
+    WalkSettings settings{options.mode, options.keepExisting, contents};
+    ExtractionSummary summary;
+    // Streamed contents must come in table order, so that mode keeps to one thread.
+    if (options.jobs > 1 && options.mode != RunMode::toStdout) {
+      summary = extractInParallel(catalogue, index, archive, parentFd, selection, settings, sink, options.jobs);
+    } else {
+      OutputTree tree = makeOutputTree(parentFd);
+      summary = extractAll(catalogue, index, archive, tree, selection, settings, sink);
+      closeOutputTree(tree);
+    }
+    report(sink, EventKind::finished, {});
+    problems = summary.problems != 0 || summary.streamError != 0;
+  }
+  for (size_t i = 0; i < options.includes.size(); ++i) {
+    if (selection.includeUsed[i]) continue;
+    report(sink, EventKind::noMatch, options.includes[i]);
+    problems = true;
+  }
+  return problems ? kExitProblem : kExitOk;
 }
 
-int runExtraction(const char* path, int parentFd, FILE* console, unsigned jobs) {
-  OpenArchiveResult opened = openArchive(path);
-  if (opened.error != 0) {
-    std::fprintf(console, "cannot open %s\n", path);
-    return kExitProblem;
+int runArchivePath(const char* path, const ExtractOptions& options, const EventSink& sink, FILE* contents) {
+  int parentFd = AT_FDCWD;
+  if (!options.directory.empty()) {
+    parentFd = open(options.directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) {
+      report(sink, EventKind::cannotOpenDirectory, options.directory, errno);
+      return kExitProblem;
+    }
   }
-  int status = extractArchive(opened.file, path, parentFd, console, jobs);
-  closeArchive(opened.file);
+  OpenArchiveResult opened = openArchive(path);
+  int status = kExitProblem;
+  if (opened.error != 0) {
+    report(sink, EventKind::cannotOpen, path);
+  } else {
+    status = runArchive(opened.file, path, parentFd, options, sink, contents);
+    closeArchive(opened.file);
+  }
+  if (parentFd != AT_FDCWD) close(parentFd);
   return status;
 }
 

@@ -1,100 +1,179 @@
 #include "extract/extraction_walk.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cerrno>
 #include <string>
 
+#include "extract/payload_decoder.h"
+#include "extract/payload_window.h"
 
 namespace oxtrel {
 
-namespace {
+struct RecordWalker {
+  const ArchiveFile& archive;
+  OutputTree& tree;
+  const WalkSettings& settings;
+  const EventSink& sink;
+  bool compressed;
+  PayloadDecoder decoder = makePayloadDecoder();
+  PayloadWindow window{};
+  GrowableBuffer blocks{};  // large stored payloads pass through here when not copied in the kernel
+  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  ExtractionSummary summary{};
 
-// Right-aligned lower-case hexadecimal padded with spaces to width 8, as "%8x" prints a 32-bit
-// value (which never needs more than 8 digits).
-void formatHex8(char* out, uint32_t value) {
-  int i = 8;
-  do {
-    out[--i] = "0123456789abcdef"[value & 15];
-    value >>= 4;
-  } while (value != 0);
-  while (i > 0) out[--i] = ' ';
-}
-
-// "%8x %8x %s\n" without printf's format parsing, which showed in profiles: one line per entry.
-void printEntryLine(FILE* console, uint32_t offset, uint32_t size, const std::string& path) {
-  char fields[18];
-  formatHex8(fields, offset);
-  fields[8] = ' ';
-  formatHex8(fields + 9, size);
-  fields[17] = ' ';
-  std::fwrite(fields, 1, sizeof fields, console);
-  std::fputs(path.c_str(), console);
-  std::fputc('\n', console);
-}
-
-void problem(RecordWalker& w, const char* format, uint32_t offset) {
-  std::fprintf(w.console, format, offset, w.path.c_str());
-  ++w.summary.problems;
-}
-
-void finish(RecordWalker& w, const WriteResult& written, const FileRecord& record) {
-  if (written.status == WriteStatus::unsafe) return problem(w, "Error: unsafe path at %8x %s\n", record.offset);
-  if (written.status == WriteStatus::failed) {
-    std::fprintf(w.console, "Error: cannot write %s: %s\n", w.path.c_str(), std::strerror(written.error));
-    ++w.summary.problems;
-    return;
+  void report(EventKind kind, const FileRecord& record, int error = 0) {
+    ExtractionEvent event;
+    event.kind = kind;
+    event.offset = record.offset;
+    event.size = record.size;
+    event.path = path;
+    event.error = error;
+    emit(sink, event);
   }
-  ++w.summary.written;
+
+  void problem(EventKind kind, const FileRecord& record, int error = 0) {
+    report(kind, record, error);
+    ++summary.problems;
+  }
+
+  void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
+    path.assign("data\\").append(folder.name).append("\\").append(name);
+    report(EventKind::entry, record);
+    if (settings.mode == RunMode::toStdout) return send(record);
+
+    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
+    if (checkOutputPath(tree, output) == WriteStatus::unsafe) return problem(EventKind::unsafePath, record);
+    if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
+      report(EventKind::keptExisting, record);
+      ++summary.kept;
+      return;
+    }
+
+    if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
+
+    std::optional<std::span<const uint8_t>> bytes = decode(record);
+    if (!bytes) return;
+    if (settings.mode == RunMode::test) {
+      ++summary.written;
+      return;
+    }
+    finish(writeOutputFile(tree, output, *bytes), record);
+  }
+
+  // The entry's file contents, or nullopt after reporting why there are none. Nothing is sized
+  // from record.size before the archive is known to hold that many bytes.
+  std::optional<std::span<const uint8_t>> decode(const FileRecord& record) {
+    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    if (!bytes) {
+      problem(EventKind::truncatedPayload, record);
+      return std::nullopt;
+    }
+    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
+    if (decoded.outcome == DecodeOutcome::unpackFailed) {
+      problem(EventKind::unpackFailed, record);
+      return std::nullopt;
+    }
+    if (decoded.outcome == DecodeOutcome::writePossiblyPacked) problem(EventKind::possiblyPacked, record);
+    return decoded.bytes;
+  }
+
+  // A stored payload too large for the read-ahead window goes from the archive into its file
+  // inside the kernel; only its first bytes pass through here, for the possibly-packed check.
+  void copyStored(const OutputPath& output, const FileRecord& record) {
+    if (!checkStoredHead(record)) return;
+    if (settings.mode == RunMode::test) {
+      if (!readThrough(record, nullptr)) return;
+      ++summary.written;
+      return;
+    }
+    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
+  }
+
+  bool checkStoredHead(const FileRecord& record) {
+    uint8_t head[6];
+    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head)) {
+      problem(EventKind::truncatedPayload, record);
+      return false;
+    }
+    if (looksZlibPacked(head)) problem(EventKind::possiblyPacked, record);
+    return true;
+  }
+
+  // Reads a large stored payload block by block, handing each block to out when there is one.
+  bool readThrough(const FileRecord& record, FILE* out) {
+    uint8_t* block = reserveBytes(blocks, kReadAhead);
+    uint64_t offset = record.offset;
+    uint64_t left = record.size;
+    while (left > 0) {
+      size_t n = size_t(std::min<uint64_t>(left, kReadAhead));
+      if (!readAt(archive, offset, block, n)) {
+        problem(EventKind::truncatedPayload, record);
+        return false;
+      }
+      if (out && !sendBytes({block, n})) return false;
+      offset += n;
+      left -= n;
+    }
+    return true;
+  }
+
+  void send(const FileRecord& record) {
+    if (!compressed && record.size >= kReadAhead) {
+      if (checkStoredHead(record) && readThrough(record, settings.contents)) ++summary.written;
+      return;
+    }
+    std::optional<std::span<const uint8_t>> bytes = decode(record);
+    if (bytes && sendBytes(*bytes)) ++summary.written;
+  }
+
+  bool sendBytes(std::span<const uint8_t> bytes) {
+    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), settings.contents) == bytes.size()) return true;
+    summary.streamError = errno != 0 ? errno : EIO;
+    return false;
+  }
+
+  void finish(const WriteResult& written, const FileRecord& record) {
+    if (written.status == WriteStatus::unsafe) return problem(EventKind::unsafePath, record);
+    if (written.status == WriteStatus::failed) return problem(EventKind::cannotWrite, record, written.error);
+    ++summary.written;
+  }
+};
+
+void RecordWalkerDeleter::operator()(RecordWalker* walker) const { delete walker; }
+
+RecordWalkerPtr makeRecordWalker(const ArchiveFile& archive, OutputTree& tree, bool compressed,
+                                 const WalkSettings& settings, const EventSink& sink) {
+  return RecordWalkerPtr(new RecordWalker{archive, tree, settings, sink, compressed});
 }
 
-// A stored payload too large for the read-ahead window goes from the archive into its file
-// inside the kernel; only its first bytes pass through here, for the possibly-packed check.
-void copyStored(RecordWalker& w, const OutputPath& output, const FileRecord& record) {
-  uint8_t head[6];
-  if (!archiveHolds(w.archive, record.offset, record.size) || !readAt(w.archive, record.offset, head, sizeof head))
-    return problem(w, "Error: truncated payload at %8x %s\n", record.offset);
-  if (looksZlibPacked(head)) problem(w, "Error: possibly packed at %8x %s\n", record.offset);
-  finish(w, copyOutputFile(w.tree, output, {w.archive.fd, record.offset, record.size}), record);
-}
-
-void extract(RecordWalker& w, const Folder& folder, const FileRecord& record, const std::string& name) {
-  w.path.assign("data\\").append(folder.name).append("\\").append(name);
-  printEntryLine(w.console, record.offset, record.size, w.path);
-
-  OutputPath output = splitOutputPath(std::string_view(w.path).substr(5));
-  if (checkOutputPath(w.tree, output) == WriteStatus::unsafe)
-    return problem(w, "Error: unsafe path at %8x %s\n", record.offset);
-
-  if (!w.compressed && record.size >= kReadAhead) return copyStored(w, output, record);
-
-  // Nothing is sized from record.size before the archive is known to hold that many bytes.
-  std::optional<std::span<const uint8_t>> bytes = readPayload(w.window, w.archive, record.offset, record.size);
-  if (!bytes) return problem(w, "Error: truncated payload at %8x %s\n", record.offset);
-
-  DecodedPayload decoded = decodePayload(w.decoder, w.compressed, *bytes);
-  if (decoded.outcome == DecodeOutcome::unpackFailed)
-    return problem(w, "Error unpack at %8x %s\n", record.offset);
-  if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
-    problem(w, "Error: possibly packed at %8x %s\n", record.offset);
-  finish(w, writeOutputFile(w.tree, output, decoded.bytes), record);
-}
-
-}  // namespace
-
-void walkRecord(RecordWalker& walker, const Folder& folder, size_t recordIndex, const std::string* name) {
+void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, const NameIndex& index) {
+  const std::string* name = lookup(index, folder.files[position].hash);
   if (!name) {
-    std::fprintf(walker.console, "Warning!!! File %d in dir %s no found\n", int(recordIndex), folder.name.c_str());
+    ExtractionEvent event;
+    event.kind = EventKind::unmatched;
+    event.folder = folder.name;
+    event.position = uint32_t(position);
+    emit(walker.sink, event);
     ++walker.summary.problems;
     return;
   }
-  extract(walker, folder, folder.files[recordIndex], *name);
+  walker.extract(folder, folder.files[position], *name);
 }
 
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
-                             const ArchiveFile& archive, OutputTree& tree, FILE* console) {
-  RecordWalker walker{archive, tree, console, isCompressed(catalogue.header)};
-  for (const Folder& folder : catalogue.folders)
-    for (size_t j = 0; j < folder.files.size(); ++j) walkRecord(walker, folder, j, lookup(index, folder.files[j].hash));
-  return walker.summary;
+const ExtractionSummary& walkSummary(const RecordWalker& walker) { return walker.summary; }
+
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+                             OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
+                             const EventSink& sink) {
+  RecordWalkerPtr walker = makeRecordWalker(archive, tree, isCompressed(catalogue.header), settings, sink);
+  size_t record = 0;
+  for (const Folder& folder : catalogue.folders) {
+    for (size_t j = 0; j < folder.files.size(); ++j, ++record) {
+      if (walker->summary.streamError != 0) return walker->summary;
+      if (isSelected(selection, record)) walkRecord(*walker, folder, j, index);
+    }
+  }
+  return walker->summary;
 }
 
 }  // namespace oxtrel

@@ -282,6 +282,14 @@ WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path) {
   return openDirectory(tree, path, false).status == DirStatus::unsafe ? WriteStatus::unsafe : WriteStatus::ok;
 }
 
+bool outputFileExists(OutputTree& tree, const OutputPath& path) {
+  if (path.fileName.empty()) return false;
+  DirLookup dir = openDirectory(tree, path, false);
+  if (dir.status != DirStatus::ok) return false;
+  struct stat st;
+  return fstatat(dir.fd, std::string(path.fileName).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 namespace {
 
 WriteResult writeContent(OutputTree& tree, const OutputPath& path, const Content& content) {

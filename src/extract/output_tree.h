@@ -57,6 +57,10 @@ struct WriteResult {
 // link that already exists below `data`.
 WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path);
 
+// Without side effects: true when something (a file, a link, a directory) already stands at
+// path's final name.
+bool outputFileExists(OutputTree& tree, const OutputPath& path);
+
 // Creates the missing directories and writes bytes atomically at path. A link that appears
 // between the check and the write is still refused (unsafe).
 WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes);

@@ -1,10 +1,8 @@
 #include "extract/parallel_extraction.h"
 
-#include <cstdlib>
 #include <map>
-#include <mutex>
 #include <memory>
-#include <new>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,65 +20,63 @@ namespace {
 constexpr size_t kBatchRecords = 32;
 constexpr uint64_t kBatchBytes = 256 * 1024;
 
-// Finished batches whose lines wait for an earlier one: the lines are small, and a slow batch
+// Finished batches whose events wait for an earlier one: the events are small, and a slow batch
 // (a large file) should not leave the other threads idle for long.
 constexpr size_t kWindowPerJob = 8;
 
 struct Record {
   const Folder* folder;
-  uint32_t index;            // in the folder's file table
-  const std::string* name;   // nullptr when the hash matched no name
+  uint32_t position;        // in the folder's file table
+  const std::string* name;  // nullptr when the hash matched no name
 };
 
 // What other threads learn about a record they wait for.
 enum RecordState : uint8_t { pending, finished, abandoned };
 
-struct BatchLines {
+// A batch's events, kept until every batch before it is done. Paths point into the walker's
+// own buffer while it runs, so they are copied into text; other views point into the catalogue.
+struct BatchEvents {
+  std::vector<ExtractionEvent> events;
+  std::vector<size_t> pathStarts;  // of each event's path in text
   std::string text;
-  uint64_t problems = 0;
+  ExtractionSummary summary;
 };
 
-// A worker's lines go to a stream in memory, taken out and emptied after each record.
-struct LineStream {
-  char* bytes = nullptr;
-  size_t size = 0;
-  FILE* stream = nullptr;
-  LineStream() {
-    stream = open_memstream(&bytes, &size);
-    if (!stream) throw std::bad_alloc();
+void releaseEvents(const BatchEvents& batch, const EventSink& sink) {
+  for (size_t i = 0; i < batch.events.size(); ++i) {
+    ExtractionEvent event = batch.events[i];
+    event.path = std::string_view(batch.text).substr(batch.pathStarts[i], event.path.size());
+    emit(sink, event);
   }
-  ~LineStream() {
-    std::fclose(stream);
-    std::free(bytes);
-  }
-  LineStream(const LineStream&) = delete;
-  LineStream& operator=(const LineStream&) = delete;
-
-  std::string take() {
-    std::fflush(stream);
-    std::string text(bytes, size);
-    fseeko(stream, 0, SEEK_SET);
-    return text;
-  }
-};
+}
 
 struct Worker {
-  Worker(const ArchiveFile& archive, int parentFd, bool compressed)
-      : tree(makeOutputTree(parentFd)), walker{archive, tree, lines.stream, compressed} {}
+  Worker(const ArchiveFile& archive, int parentFd, bool compressed, const WalkSettings& settings)
+      : tree(makeOutputTree(parentFd)), walker(makeRecordWalker(archive, tree, compressed, settings, sink)) {}
   ~Worker() { closeOutputTree(tree); }
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
+  static void record(void* context, const ExtractionEvent& event) {
+    BatchEvents& batch = static_cast<Worker*>(context)->batch;
+    batch.events.push_back(event);
+    batch.pathStarts.push_back(batch.text.size());
+    batch.text.append(event.path);
+  }
+
   OutputTree tree;
-  LineStream lines;
-  RecordWalker walker;
+  BatchEvents batch;  // the batch being walked
+  EventSink sink{record, this};
+  RecordWalkerPtr walker;
 };
 
-std::vector<Record> tableOrder(const Catalogue& catalogue, const NameIndex& index) {
+std::vector<Record> selectedRecords(const Catalogue& catalogue, const NameIndex& index,
+                                    const EntrySelection& selection) {
   std::vector<Record> records;
+  size_t record = 0;
   for (const Folder& folder : catalogue.folders)
-    for (size_t j = 0; j < folder.files.size(); ++j)
-      records.push_back({&folder, uint32_t(j), lookup(index, folder.files[j].hash)});
+    for (size_t j = 0; j < folder.files.size(); ++j, ++record)
+      if (isSelected(selection, record)) records.push_back({&folder, uint32_t(j), lookup(index, folder.files[j].hash)});
   return records;
 }
 
@@ -89,7 +85,7 @@ std::vector<size_t> batchBoundaries(const std::vector<Record>& records) {
   std::vector<size_t> starts{0};
   uint64_t bytes = 0;
   for (size_t r = 0; r < records.size(); ++r) {
-    if (records[r].name) bytes += records[r].folder->files[records[r].index].size;
+    if (records[r].name) bytes += records[r].folder->files[records[r].position].size;
     if (r + 1 - starts.back() == kBatchRecords || bytes >= kBatchBytes) {
       starts.push_back(r + 1);
       bytes = 0;
@@ -116,20 +112,27 @@ WriteOrder planRecords(const std::vector<Record>& records) {
   return planWriteOrder(paths);
 }
 
+void add(ExtractionSummary& total, const ExtractionSummary& part) {
+  total.written += part.written;
+  total.kept += part.kept;
+  total.problems += part.problems;
+}
+
+ExtractionSummary since(const ExtractionSummary& now, const ExtractionSummary& before) {
+  ExtractionSummary delta;
+  delta.written = now.written - before.written;
+  delta.kept = now.kept - before.kept;
+  delta.problems = now.problems - before.problems;
+  return delta;
+}
+
 }  // namespace
 
-ExtractionSummary extractAllInParallel(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
-                                       int parentFd, FILE* console, unsigned jobs,
-                                       const std::atomic<bool>* cancel) {
-  if (jobs <= 1) {
-    OutputTree tree = makeOutputTree(parentFd);
-    ExtractionSummary summary = extractAll(catalogue, index, archive, tree, console);
-    closeOutputTree(tree);
-    return summary;
-  }
-
+ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+                                    int parentFd, const EntrySelection& selection, const WalkSettings& settings,
+                                    const EventSink& sink, unsigned jobs, const std::atomic<bool>* cancel) {
   bool compressed = isCompressed(catalogue.header);
-  std::vector<Record> records = tableOrder(catalogue, index);
+  std::vector<Record> records = selectedRecords(catalogue, index, selection);
   std::vector<size_t> batches = batchBoundaries(records);
   WriteOrder order = planRecords(records);
   std::vector<uint8_t> waitedFor(records.size());
@@ -151,36 +154,29 @@ ExtractionSummary extractAllInParallel(const Catalogue& catalogue, const NameInd
   };
 
   std::mutex failuresMutex;
-  std::map<size_t, std::string> failures;  // by batch: the lines printed before its record failed
-  auto keepLinesOfFailure = [&](size_t batch, LineStream& lines) {
-    try {
-      std::string text = lines.take();
-      std::lock_guard lock(failuresMutex);
-      failures.emplace(batch, std::move(text));
-    } catch (...) {
-      // Out of memory even for a line: the run still ends as it would have.
-    }
-  };
+  std::map<size_t, BatchEvents> failures;  // by batch: the events reported before a record failed
 
-  auto work = [&](std::unique_ptr<Worker>& worker, size_t batch) -> BatchLines {
-    RecordWalker& walker = worker->walker;
-    uint64_t problemsBefore = walker.summary.problems;
+  auto work = [&](std::unique_ptr<Worker>& worker, size_t batch) -> BatchEvents {
+    ExtractionSummary before = walkSummary(*worker->walker);
+    worker->batch = {};
     for (size_t r = batches[batch]; r < batches[batch + 1]; ++r) {
-      // A record waited for failed: the run ends there, before this batch is printed.
+      // A record waited for failed: the run ends there, before this batch is released.
       if (!mayStart(r)) {
         settle(r, batches[batch + 1], abandoned);
         return {};
       }
       try {
-        walkRecord(walker, *records[r].folder, records[r].index, records[r].name);
+        walkRecord(*worker->walker, *records[r].folder, records[r].position, index);
       } catch (...) {
         settle(r, batches[batch + 1], abandoned);
-        keepLinesOfFailure(batch, worker->lines);
+        std::lock_guard lock(failuresMutex);
+        failures.emplace(batch, std::move(worker->batch));
         throw;
       }
       settle(r, r + 1, finished);
     }
-    return {worker->lines.take(), walker.summary.problems - problemsBefore};
+    worker->batch.summary = since(walkSummary(*worker->walker), before);
+    return std::move(worker->batch);
   };
 
   ExtractionSummary summary;
@@ -188,18 +184,20 @@ ExtractionSummary extractAllInParallel(const Catalogue& catalogue, const NameInd
   OrderedJobsOptions options{jobs, kWindowPerJob * jobs, cancel};
   try {
     runOrderedJobs(
-        batches.size() - 1, options, [&] { return std::make_unique<Worker>(archive, parentFd, compressed); }, work,
-        [&](size_t, BatchLines&& lines) {
-          std::fwrite(lines.text.data(), 1, lines.text.size(), console);
-          summary.problems += lines.problems;
+        batches.size() - 1, options,
+        [&] { return std::make_unique<Worker>(archive, parentFd, compressed, settings); }, work,
+        [&](size_t, BatchEvents&& batch) {
+          releaseEvents(batch, sink);
+          add(summary, batch.summary);
           ++released;
           return true;
         });
   } catch (...) {
-    // The failure is in the first batch not released; a sequential run has printed its lines so far.
+    // The failure is in the first batch not released; a sequential run has reported its events
+    // up to the failing record.
     std::lock_guard lock(failuresMutex);
     auto failed = failures.find(released);
-    if (failed != failures.end()) std::fwrite(failed->second.data(), 1, failed->second.size(), console);
+    if (failed != failures.end()) releaseEvents(failed->second, sink);
     throw;
   }
   return summary;
