@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <functional>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace oxtrel {
 
@@ -61,18 +60,22 @@ void directoryKeys(std::string_view text, std::vector<uint64_t>& keys) {
   }
 }
 
+// A path that some entry writes a file at, or asks the existence of as a directory.
 struct PathState {
-  uint32_t lastWriter = kNone;     // the latest entry so far that writes a file here
-  std::vector<uint32_t> needers;  // entries since then that need this path as a directory
+  bool written = false;
+  bool observed = false;
+  uint32_t lastWriter = kNone;                 // the latest entry so far that writes a file here
+  std::vector<uint32_t> needersSinceWriter;    // entries since then that need it as a directory
+  uint32_t lastObserver = kNone;               // the latest entry so far that asks if it exists
+  std::vector<uint32_t> needersSinceObserver;  // entries since then that need it (so may make it)
 };
 
 }  // namespace
 
 WriteOrder planWriteOrder(std::span<const std::string_view> paths) {
   std::vector<ParsedPath> parsed(paths.size());
-  std::vector<uint64_t> fileKey(paths.size());
-  std::unordered_set<uint64_t> writtenFiles;
-  writtenFiles.reserve(paths.size());
+  std::vector<uint64_t> ownKey(paths.size());  // the file's path, or the observed directory's
+  std::unordered_map<uint64_t, PathState> states;
 
   // Consecutive entries mostly share their folder, so its keys are computed once per folder.
   std::vector<uint64_t> keys;
@@ -89,39 +92,57 @@ WriteOrder planWriteOrder(std::span<const std::string_view> paths) {
 
   for (size_t i = 0; i < paths.size(); ++i) {
     parsed[i] = parsePath(paths[i]);
-    if (parsed[i].touch != Touch::file) continue;
+    if (parsed[i].touch == Touch::nothing) continue;
     const std::vector<uint64_t>& dirs = keysFor(parsed[i].directoryText);
-    fileKey[i] = childKey(dirs.empty() ? kDataKey : dirs.back(), parsed[i].fileName);
-    writtenFiles.insert(fileKey[i]);
+    uint64_t innermost = dirs.empty() ? kDataKey : dirs.back();
+    if (parsed[i].touch == Touch::file) {
+      ownKey[i] = childKey(innermost, parsed[i].fileName);
+      states[ownKey[i]].written = true;
+    } else if (parsed[i].fileName == ".") {
+      ownKey[i] = innermost;
+      states[ownKey[i]].observed = true;
+    }
   }
+  // Every entry that touches the tree may make `data` itself.
+  auto data = states.find(kDataKey);
 
-  // Only paths that some entry writes a file at can order anything.
-  std::unordered_map<uint64_t, PathState> states;
-  states.reserve(writtenFiles.size());
+  // Only paths in states can order anything.
   WriteOrder order;
   order.first.reserve(paths.size() + 1);
   for (size_t i = 0; i < paths.size(); ++i) {
     size_t begin = order.waits.size();
     order.first.push_back(uint32_t(begin));
-    if (parsed[i].touch == Touch::nothing || writtenFiles.empty()) continue;
+    if (parsed[i].touch == Touch::nothing || states.empty()) continue;
     auto entry = uint32_t(i);
+    auto need = [&](PathState& state) {
+      if (state.written) {
+        if (state.lastWriter != kNone) order.waits.push_back(state.lastWriter);
+        state.needersSinceWriter.push_back(entry);
+      }
+      if (state.observed) state.needersSinceObserver.push_back(entry);
+    };
+    if (data != states.end()) need(data->second);
     for (uint64_t dir : keysFor(parsed[i].directoryText)) {
-      if (!writtenFiles.contains(dir)) continue;
-      PathState& state = states[dir];
-      if (state.lastWriter != kNone) order.waits.push_back(state.lastWriter);
-      state.needers.push_back(entry);
+      auto found = states.find(dir);
+      if (found != states.end()) need(found->second);
     }
     if (parsed[i].touch == Touch::file) {
-      PathState& state = states[fileKey[i]];
+      PathState& state = states[ownKey[i]];
       if (state.lastWriter != kNone) order.waits.push_back(state.lastWriter);
-      order.waits.insert(order.waits.end(), state.needers.begin(), state.needers.end());
-      state.needers.clear();
+      order.waits.insert(order.waits.end(), state.needersSinceWriter.begin(), state.needersSinceWriter.end());
+      state.needersSinceWriter.clear();
       state.lastWriter = entry;
+    } else if (parsed[i].fileName == ".") {
+      PathState& state = states[ownKey[i]];
+      if (state.lastObserver != kNone) order.waits.push_back(state.lastObserver);
+      order.waits.insert(order.waits.end(), state.needersSinceObserver.begin(), state.needersSinceObserver.end());
+      state.needersSinceObserver.clear();
+      state.lastObserver = entry;
     }
     auto slice = order.waits.begin() + std::ptrdiff_t(begin);
     std::sort(slice, order.waits.end());
     order.waits.erase(std::unique(slice, order.waits.end()), order.waits.end());
-    // Only a hash collision could make an entry wait for itself.
+    // An entry that observes a directory it needs itself, or a hash collision, would wait for itself.
     if (order.waits.size() > begin && order.waits.back() == entry) order.waits.pop_back();
   }
   order.first.push_back(uint32_t(order.waits.size()));

@@ -10,7 +10,10 @@
 //     file is what stays, and "kept existing" / replaced-link outcomes match);
 //   - one writes a file at a path the other needs as a directory (or the reverse): the later
 //     waits for the earlier (so the "not a directory" / "is a directory" / unsafe-link outcomes
-//     match; directories are only ever made, never removed, so needing one is otherwise free).
+//     match; directories are only ever made, never removed, so needing one is otherwise free);
+//   - one's file name is ".", so that whether "it" exists (keep-existing) is whether its
+//     directory does: it waits for every earlier entry that needs that directory, and so may
+//     make it (for a folder with an empty name, that is `data`, which every entry may make).
 // An entry whose file name is empty or "." writes no file but still needs its directories. A path
 // with a ".." component is refused before the file system is looked at, and an empty path stands
 // for an entry that touches nothing (an unmatched record, say): neither waits nor is waited for.
