@@ -396,13 +396,20 @@ TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
     std::fwrite("\xf0\xff\xff\xff", 1, 4, f);
     std::fclose(f);
   }
-  ProcessResult r = runOxtrel({"a.vrk"}, dir.path, [] {
-    rlimit limit{256u << 20, 256u << 20};
-    setrlimit(RLIMIT_AS, &limit);
-  });
-  EXPECT_EQ(r.exitStatus, 3);
-  EXPECT_NE(r.out.find("data\\m\\huge.nif\n"), std::string::npos);
-  EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/small.nif", "s"}}));
+  // On one thread and on several: the lines so far stay, in order, and nothing partial is left.
+  for (const char* jobs : {"1", "3"}) {
+    std::filesystem::remove_all(dir / "data");
+    ProcessResult r = runOxtrel({"-j", jobs, "a.vrk"}, dir.path, [] {
+      rlimit limit{256u << 20, 256u << 20};
+      setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(r.exitStatus, 3) << jobs;
+    size_t small = r.out.find(" data\\m\\small.nif\n");
+    size_t huge = r.out.find(" data\\m\\huge.nif\n");
+    EXPECT_TRUE(small != std::string::npos && huge != std::string::npos && small < huge) << jobs << ": " << r.out;
+    EXPECT_TRUE(r.out.ends_with(" data\\m\\huge.nif\n")) << jobs << ": " << r.out;
+    EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/small.nif", "s"}})) << jobs;
+  }
 }
 
 }  // namespace
