@@ -35,11 +35,9 @@ std::string errorLine(const char* format, const FileRecord& r, const std::string
 
 // The records as the archive stores them, to know the offsets the lines must show.
 std::vector<std::vector<FileRecord>> recordsOf(const Bytes& bytes) {
-  int fd = memoryFile(bytes);
-  LoadResult r = loadCatalogue(archiveFromDescriptor(fd).file);
-  close(fd);
+  Result<Catalogue> r = loadCatalogue(memoryFile(bytes));
   std::vector<std::vector<FileRecord>> out;
-  for (const Folder& f : r.catalogue.folders) out.push_back(f.files);
+  for (const Folder& f : r->folders) out.push_back(f.files);
   return out;
 }
 

@@ -257,28 +257,27 @@ TEST(PayloadDecoder, CompressedEdges) {
   Bytes corrupt = good;
   storeLe32(corrupt.data(), 0);
   for (size_t i = 4; i < corrupt.size(); ++i) corrupt[i] = uint8_t(~corrupt[i]);
-  DecodedPayload r = decodePayload(d, true, corrupt);
-  EXPECT_EQ(r.outcome, DecodeOutcome::write);
-  EXPECT_TRUE(r.bytes.empty());
+  Result<DecodedPayload> r = decodePayload(d, true, corrupt);
+  ASSERT_TRUE(r.ok());
+  EXPECT_TRUE(r->bytes.empty());
 
   for (size_t n = 0; n < 4; ++n)
-    EXPECT_EQ(decodePayload(d, true, std::span(good).first(n)).outcome, DecodeOutcome::unpackFailed) << n;
+    EXPECT_FALSE(decodePayload(d, true, std::span(good).first(n)).ok()) << n;
 
-  EXPECT_EQ(decodePayload(d, true, compressedPayload(plain, uint32_t(plain.size() - 1))).outcome,
-            DecodeOutcome::unpackFailed);
+  EXPECT_FALSE(decodePayload(d, true, compressedPayload(plain, uint32_t(plain.size() - 1))).ok());
 
   r = decodePayload(d, true, compressedPayload(plain, uint32_t(plain.size() + 1000)));
-  EXPECT_EQ(r.outcome, DecodeOutcome::write);
-  EXPECT_EQ(textOf(r.bytes), textOf(plain));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(textOf(r->bytes), textOf(plain));
 }
 
 TEST(PayloadDecoder, AHugeUnpackedSizeDoesNotAllocateIt) {
   PayloadDecoder d = makePayloadDecoder();
   Bytes plain = bytesOf("small");
   armAllocationProbe();
-  DecodedPayload r = decodePayload(d, true, compressedPayload(plain, 0xFFFFFFFF));
-  EXPECT_EQ(r.outcome, DecodeOutcome::write);
-  EXPECT_EQ(textOf(r.bytes), "small");
+  Result<DecodedPayload> r = decodePayload(d, true, compressedPayload(plain, 0xFFFFFFFF));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(textOf(r->bytes), "small");
   EXPECT_LT(largestAllocationSinceArmed(), size_t(1) << 20);
 }
 
@@ -287,9 +286,9 @@ TEST(PayloadDecoder, OneDecoderServesEntriesOfAnySizeInTurn) {
   Bytes big = randomBytes(100000, 3);
   Bytes small = bytesOf("tiny");
   for (const Bytes* plain : {&big, &small, &big}) {
-    DecodedPayload r = decodePayload(d, true, compressedPayload(*plain));
-    ASSERT_EQ(r.outcome, DecodeOutcome::write);
-    EXPECT_EQ(textOf(r.bytes), textOf(*plain));
+    Result<DecodedPayload> r = decodePayload(d, true, compressedPayload(*plain));
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(textOf(r->bytes), textOf(*plain));
   }
 }
 
@@ -297,21 +296,22 @@ TEST(PayloadDecoder, StoredPayloadsAreWrittenUnchangedAndOnlyTheDefaultHeaderIsF
   PayloadDecoder d = makePayloadDecoder();
   struct Case {
     Bytes payload;
-    DecodeOutcome expected;
+    bool possiblyPacked;
   } cases[] = {
-      {{}, DecodeOutcome::write},
-      {{1, 2, 3, 4, 0x78}, DecodeOutcome::write},
-      {{1, 2, 3, 4, 0x78, 0x9C}, DecodeOutcome::writePossiblyPacked},
-      {{1, 2, 3, 4, 0x78, 0x9C, 0x4B, 0x04, 0x00}, DecodeOutcome::writePossiblyPacked},
-      {{1, 2, 3, 4, 0x78, 0x01, 0x4B}, DecodeOutcome::write},
-      {{1, 2, 3, 4, 0x78, 0xDA, 0x4B}, DecodeOutcome::write},
-      {{0x78, 0x9C, 3, 4, 5, 6}, DecodeOutcome::write},
+      {{}, false},
+      {{1, 2, 3, 4, 0x78}, false},
+      {{1, 2, 3, 4, 0x78, 0x9C}, true},
+      {{1, 2, 3, 4, 0x78, 0x9C, 0x4B, 0x04, 0x00}, true},
+      {{1, 2, 3, 4, 0x78, 0x01, 0x4B}, false},
+      {{1, 2, 3, 4, 0x78, 0xDA, 0x4B}, false},
+      {{0x78, 0x9C, 3, 4, 5, 6}, false},
   };
   for (const Case& c : cases) {
-    DecodedPayload r = decodePayload(d, false, c.payload);
-    EXPECT_EQ(r.outcome, c.expected) << c.payload.size();
-    EXPECT_EQ(r.bytes.data(), c.payload.data());
-    EXPECT_EQ(r.bytes.size(), c.payload.size());
+    Result<DecodedPayload> r = decodePayload(d, false, c.payload);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r->possiblyPacked, c.possiblyPacked) << c.payload.size();
+    EXPECT_EQ(r->bytes.data(), c.payload.data());
+    EXPECT_EQ(r->bytes.size(), c.payload.size());
   }
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "archive_builder.h"
+#include "catalogue/name_hash.h"
 #include "process_runner.h"
 #include "scratch.h"
 
@@ -44,11 +45,11 @@ Tree randomTree(std::mt19937& rng, size_t fileCount, size_t largeSize) {
   std::vector<std::string> directories{""};
   std::set<std::string> taken;
   std::map<NameHash, std::string> names;
-  for (const char* reserved : {"readme.txt", "filler"}) names[hashOfName(reserved)] = reserved;
+  for (const char* reserved : {"readme.txt", "filler"}) names[hashFileName(reserved)] = reserved;
   while (tree.size() < fileCount) {
     std::string parent = directories[rng() % directories.size()];
     std::string name = rng() % 8 == 0 ? "readme.txt" : randomName(rng);
-    auto [it, fresh] = names.try_emplace(hashOfName(name), name);
+    auto [it, fresh] = names.try_emplace(hashFileName(name), name);
     if (it->second != name || !taken.insert(parent + name).second) continue;
     if (rng() % 4 == 0 && parent.size() < 60) {
       directories.push_back(parent + name + "/");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive_builder.h"
+#include "io/positional_file.h"
 
 namespace oxtrel::testing {
 
@@ -34,7 +35,7 @@ void writeTree(const std::string& root, const std::map<std::string, std::string>
 
 namespace oxtrel::testing {
 
-// An anonymous in-memory file holding bytes, positioned at 0; the caller closes it.
-int memoryFile(const Bytes& bytes);
+// An anonymous in-memory file holding bytes, as a file read by position.
+PositionalFile memoryFile(const Bytes& bytes);
 
 }  // namespace oxtrel::testing
