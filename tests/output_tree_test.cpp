@@ -106,7 +106,7 @@ TEST(CopyOutputFile, CopiesTheRangeInTheKernelOrThroughABuffer) {
     close(sourceFd);
     auto written = snapshotTree(dir / "data");
     EXPECT_EQ(written.size(), 3u) << inKernel;
-    EXPECT_EQ(written["x/whole.dds"], std::string(source.begin() + offset, source.begin() + offset + length)) << inKernel;
+    EXPECT_EQ(written["x/whole.dds"], std::string(reinterpret_cast<const char*>(source.data()) + offset, size_t(length))) << inKernel;
     EXPECT_EQ(written["x/empty.dds"], "") << inKernel;
   }
 }

@@ -13,6 +13,7 @@
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/little_endian.h"
 #include "catalogue/name_hash.h"
+#include "catalogue/payload_format.h"
 #include "scratch.h"
 
 namespace oxtrel {
@@ -90,7 +91,7 @@ Tree readBack(const std::string& path) {
         uLongf length = loadLe32(bytes.data() + record.offset);
         std::string plain(length, '\0');
         EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(plain.data()), &length,
-                             bytes.data() + record.offset + 4, record.size - 4), Z_OK);
+                             bytes.data() + record.offset + kUnpackedSizeBytes, record.size - kUnpackedSizeBytes), Z_OK);
         EXPECT_EQ(length, plain.size());
         contents = plain;
       }

@@ -95,7 +95,7 @@ Bytes deflateWith(const Bytes& plain, const Encoding& e, const Bytes& dictionary
   size_t at = 0;
   int result = Z_OK;
   while (result != Z_STREAM_END) {
-    size_t chunk = e.flushEvery ? std::min<size_t>(e.flushEvery, plain.size() - at) : plain.size() - at;
+    size_t chunk = e.flushEvery ? std::min<size_t>(size_t(e.flushEvery), plain.size() - at) : plain.size() - at;
     bool last = at + chunk == plain.size();
     s.next_in = const_cast<uint8_t*>(plain.data() + at);
     s.avail_in = uInt(chunk);
@@ -189,7 +189,7 @@ void damageEveryByte(AgreementTally& a, const std::string& name, const Bytes& st
     a.check(std::span(stream).first(cut), roomy, named("cut at", cut));
   Bytes flipped = stream;
   for (size_t at = 0; at < stream.size(); ++at) {
-    for (unsigned mask : {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0xFF}) {
+    for (unsigned mask : {0x01u, 0x02u, 0x04u, 0x08u, 0x10u, 0x20u, 0x40u, 0x80u, 0xFFu}) {
       flipped[at] ^= uint8_t(mask);
       a.check(flipped, roomy, named("xor " + std::to_string(mask) + " at", at));
       flipped[at] ^= uint8_t(mask);
@@ -224,7 +224,7 @@ TEST(PayloadDecoder, AgreesWithZlibOnValidAndDamagedStreams) {
       a.check(badAdler, size + 1, [&] { return name + " wrong Adler-32"; });
       a.check(std::span(stream).subspan(2), size + 1, [&] { return name + " raw deflate, no header"; });
 
-      for (uint8_t cm : {7, 9, 15})
+      for (uint8_t cm : {uint8_t(7), uint8_t(9), uint8_t(15)})
         a.check(withHeader(stream, uint8_t(0x70 | cm), 0x80), size + 1, [&] { return name + " CM " + std::to_string(cm); });
       for (uint8_t cinfo = 0; cinfo < 16; ++cinfo)
         a.check(withHeader(stream, uint8_t(cinfo << 4 | 8), 0x80), size + 1,

@@ -20,7 +20,7 @@ struct PatternFile {
     for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 131 + (i >> 8));
     file = memoryFile(bytes);
   }
-  Bytes slice(size_t offset, size_t length) const { return Bytes(bytes.begin() + offset, bytes.begin() + offset + length); }
+  Bytes slice(size_t offset, size_t length) const { return Bytes(bytes.data() + offset, bytes.data() + offset + length); }
 };
 
 Bytes served(PayloadWindow& w, const PatternFile& f, uint64_t offset, size_t length) {

@@ -8,6 +8,7 @@
 
 #include "archive_builder.h"
 #include "catalogue/name_hash.h"
+#include "catalogue/payload_format.h"
 #include "process_runner.h"
 #include "scratch.h"
 
@@ -34,7 +35,7 @@ std::string randomContents(std::mt19937& rng, size_t size) {
   bool text = rng() % 2 == 0;  // text compresses, random bytes do not
   for (char& c : contents) c = text ? "the quick brown fox\n"[rng() % 20] : char(rng());
   // A stored payload starting like a compressed one extracts but is reported as possibly packed.
-  if (size >= 6 && uint8_t(contents[4]) == 0x78 && uint8_t(contents[5]) == 0x9C) contents[5] = 0;
+  if (looksZlibPacked({reinterpret_cast<const uint8_t*>(contents.data()), size})) contents[5] = 0;
   return contents;
 }
 
