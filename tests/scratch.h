@@ -31,10 +31,6 @@ std::map<std::string, std::string> snapshotTree(const std::string& root);
 // Writes each file of files (relative path -> contents) below root, making directories as needed.
 void writeTree(const std::string& root, const std::map<std::string, std::string>& files);
 
-}  // namespace oxtrel::testing
-
-namespace oxtrel::testing {
-
 // An anonymous in-memory file holding bytes, as a file read by position.
 PositionalFile memoryFile(const Bytes& bytes);
 
