@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <string>
 
+#include "catalogue/entry_path.h"
+#include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
 
@@ -12,7 +14,7 @@ namespace oxtrel {
 namespace {
 
 struct Walk {
-  const ArchiveFile& archive;
+  const PositionalFile& archive;
   OutputTree& tree;
   const WalkSettings& settings;
   const EventSink& sink;
@@ -20,7 +22,7 @@ struct Walk {
   PayloadDecoder decoder = makePayloadDecoder();
   PayloadWindow window{};
   GrowableBuffer blocks{};  // large stored payloads pass through here when not copied in the kernel
-  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  std::string path{};  // the entry's console path, reused for every entry
   ExtractionSummary summary{};
 
   void report(EventKind kind, const FileRecord& record, int error = 0) {
@@ -39,12 +41,12 @@ struct Walk {
   }
 
   void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
-    path.assign("data\\").append(folder.name).append("\\").append(name);
+    composeEntryPath(path, folder.name, name);
     report(EventKind::entry, record);
     if (settings.mode == RunMode::toStdout) return send(record);
 
-    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
-    if (checkOutputPath(tree, output) == WriteStatus::unsafe) return problem(EventKind::unsafePath, record);
+    OutputPath output = splitOutputPath(belowDataRoot(path));
+    if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
     if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
       report(EventKind::keptExisting, record);
       ++summary.kept;
@@ -65,18 +67,18 @@ struct Walk {
   // The entry's file contents, or nullopt after reporting why there are none. Nothing is sized
   // from record.size before the archive is known to hold that many bytes.
   std::optional<std::span<const uint8_t>> decode(const FileRecord& record) {
-    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    Result<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
     if (!bytes) {
       problem(EventKind::truncatedPayload, record);
       return std::nullopt;
     }
-    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
-    if (decoded.outcome == DecodeOutcome::unpackFailed) {
+    Result<DecodedPayload> decoded = decodePayload(decoder, compressed, *bytes);
+    if (!decoded) {
       problem(EventKind::unpackFailed, record);
       return std::nullopt;
     }
-    if (decoded.outcome == DecodeOutcome::writePossiblyPacked) problem(EventKind::possiblyPacked, record);
-    return decoded.bytes;
+    if (decoded->possiblyPacked) problem(EventKind::possiblyPacked, record);
+    return decoded->bytes;
   }
 
   // A stored payload too large for the read-ahead window goes from the archive into its file
@@ -88,12 +90,12 @@ struct Walk {
       ++summary.written;
       return;
     }
-    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
+    finish(copyOutputFile(tree, output, {archive.fd.get(), record.offset, record.size}), record);
   }
 
   bool checkStoredHead(const FileRecord& record) {
-    uint8_t head[6];
-    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head)) {
+    uint8_t head[kPackedCheckBytes];
+    if (!fileHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head)) {
       problem(EventKind::truncatedPayload, record);
       return false;
     }
@@ -108,7 +110,7 @@ struct Walk {
     uint64_t left = record.size;
     while (left > 0) {
       size_t n = size_t(std::min<uint64_t>(left, kReadAhead));
-      if (!readAt(archive, offset, block, n)) {
+      if (!readAt(archive, offset, {block, n})) {
         problem(EventKind::truncatedPayload, record);
         return false;
       }
@@ -134,16 +136,19 @@ struct Walk {
     return false;
   }
 
-  void finish(const WriteResult& written, const FileRecord& record) {
-    if (written.status == WriteStatus::unsafe) return problem(EventKind::unsafePath, record);
-    if (written.status == WriteStatus::failed) return problem(EventKind::cannotWrite, record, written.error);
-    ++summary.written;
+  void finish(const Status& written, const FileRecord& record) {
+    if (written) {
+      ++summary.written;
+      return;
+    }
+    if (written.error().kind == ErrorKind::unsafePath) return problem(EventKind::unsafePath, record);
+    problem(EventKind::cannotWrite, record, written.error().systemError);
   }
 };
 
 }  // namespace
 
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink) {
   Walk walk{archive, tree, settings, sink, isCompressed(catalogue.header)};

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/entry_selection.h"
 #include "extract/extract_options.h"
 #include "extract/extraction_events.h"
 #include "extract/output_tree.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -42,7 +42,7 @@ struct WalkSettings {
 // and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
 // same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
 // path checks and writes the bytes to contents.
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink);
 
