@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "archive_builder.h"
+#include "catalogue/name_hash.h"
 #include "process_runner.h"
 #include "scratch.h"
 
@@ -94,7 +95,7 @@ TEST(CliModes, JsonIsOneValidObjectPerRecordWithRawBytesWhereNotUtf8) {
     EXPECT_EQ(records[0]["folder"], "meshes");
     EXPECT_EQ(records[0]["name"], "rock.nif");
     EXPECT_EQ(records[0]["path"], "meshes/rock.nif");
-    NameHash h = hashOfName("rock.nif");
+    NameHash h = hashFileName("rock.nif");
     char hex[17];
     std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x%02x%02x%02x%02x", h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
     EXPECT_EQ(records[0]["hash"], hex);

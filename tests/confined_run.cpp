@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "catalogue/archive_file.h"
+#include "catalogue/entry_path.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "cli/console_lines.h"
@@ -113,7 +113,8 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         ++model.problems;
         continue;
       }
-      std::string path = "data\\" + folder.name + "\\" + *name;
+      std::string path;
+      composeEntryPath(path, folder.name, *name);
       std::string printed = shown(path);
       std::string entry = format("%8x %8x %s\n", record.offset, record.size, printed.c_str());
       if (!in.take(entry)) return expected(entry);
@@ -136,12 +137,12 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         return model;
       }
       std::span<const uint8_t> payload(archive.data() + record.offset, record.size);
-      DecodedPayload decoded = decodePayload(decoder, isCompressed(catalogue.header), payload);
-      if (decoded.outcome == DecodeOutcome::unpackFailed) {
+      Result<DecodedPayload> decoded = decodePayload(decoder, isCompressed(catalogue.header), payload);
+      if (!decoded) {
         model.broken = "wrote " + path + ", whose payload cannot be decoded";
         return model;
       }
-      model.files[treeKey(std::string_view(path).substr(5))] = std::string(decoded.bytes.begin(), decoded.bytes.end());
+      model.files[treeKey(belowDataRoot(path))] = std::string(decoded->bytes.begin(), decoded->bytes.end());
     }
   }
   if (!in.rest.empty()) model.broken = "unexpected console text: " + std::string(in.rest.substr(0, 200));
@@ -194,24 +195,22 @@ void prepareSite(RunSite& site, const Bytes& archive, bool archiveOnDisk, bool p
 }
 
 RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned jobs) {
-  int fd = memoryFile(archive);
-  OpenArchiveResult opened = archiveFromDescriptor(fd);
+  PositionalFile file = memoryFile(archive);
   int runFd = open(site.runDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   char* text = nullptr;
   size_t length = 0;
   FILE* console = open_memstream(&text, &length);
-  if (opened.error != 0 || runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
+  if (runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
   RunOutcome outcome;
   Console lines;
   lines.lines = console;
   ExtractOptions options;
   options.jobs = jobs != 0 ? jobs : defaultJobCount();
-  outcome.status = runArchive(opened.file, kSiteArchiveName, runFd, options, consoleSink(lines), nullptr);
+  outcome.status = runArchive(file, kSiteArchiveName, runFd, options, consoleSink(lines), nullptr);
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);
   close(runFd);
-  close(fd);
   return outcome;
 }
 
@@ -232,16 +231,14 @@ std::vector<std::string> checkRun(const RunSite& site, const Bytes& archive, con
   if (site.archiveOnDisk) expectedOutside[std::string("run/") + kSiteArchiveName] = std::string(archive.begin(), archive.end());
   if (outside != expectedOutside) broken.push_back("something outside data was created or changed");
 
-  int fd = memoryFile(archive);
-  LoadResult loaded = loadCatalogue(archiveFromDescriptor(fd).file);
-  close(fd);
+  Result<Catalogue> loaded = loadCatalogue(memoryFile(archive));
   ConsoleModel model;
-  if (loaded.status != LoadStatus::ok) {
+  if (!loaded) {
     std::string line = format("Error: truncated catalogue in %s\n", kSiteArchiveName);
     model.problems = 1;
     if (outcome.console != line) model.broken = "expected " + line + "got " + outcome.console.substr(0, 200);
   } else {
-    model = modelConsole(archive, loaded.catalogue, outcome.console);
+    model = modelConsole(archive, *loaded, outcome.console);
   }
   if (!model.broken.empty()) broken.push_back("console: " + model.broken);
   int status = model.problems ? 1 : 0;

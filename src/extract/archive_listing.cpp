@@ -2,23 +2,25 @@
 
 #include <string>
 
+#include "catalogue/entry_path.h"
 #include "catalogue/little_endian.h"
+#include "catalogue/payload_format.h"
 
 namespace oxtrel {
 
 namespace {
 
-std::optional<uint32_t> unpackedSize(const ArchiveFile& archive, const FileRecord& record, bool compressed) {
-  if (!archiveHolds(archive, record.offset, record.size)) return std::nullopt;
+std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRecord& record, bool compressed) {
+  if (!fileHolds(archive, record.offset, record.size)) return std::nullopt;
   if (!compressed) return record.size;
-  uint8_t prefix[4];
-  if (record.size < sizeof prefix || !readAt(archive, record.offset, prefix, sizeof prefix)) return std::nullopt;
+  uint8_t prefix[kUnpackedSizeBytes];
+  if (record.size < sizeof prefix || !readAt(archive, record.offset, prefix)) return std::nullopt;
   return loadLe32(prefix);
 }
 
 }  // namespace
 
-ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                            const EntrySelection& selection, const EventSink& sink) {
   ListingSummary summary;
   bool compressed = isCompressed(catalogue.header);
@@ -43,7 +45,7 @@ ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, c
         emit(sink, event);
         ++summary.problems;
       } else {
-        path.assign("data\\").append(folder.name).append("\\").append(*name);
+        composeEntryPath(path, folder.name, *name);
         event.path = path;
         event.name = *name;
         event.named = true;

@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/entry_selection.h"
 #include "extract/extraction_events.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -22,7 +22,7 @@ struct ListingSummary {
 // Per selected record in table order: unmatched (when the hash names no file), then listed, with
 // unpackedSize the payload's size prefix (compressed) or its size (stored), nullopt when the
 // payload does not lie wholly inside the archive. Then one listTotals.
-ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                            const EntrySelection& selection, const EventSink& sink);
 
 }  // namespace oxtrel

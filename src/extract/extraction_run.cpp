@@ -29,17 +29,18 @@ bool listing(RunMode mode) { return mode == RunMode::list || mode == RunMode::js
 
 }  // namespace
 
-int runArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, const ExtractOptions& options,
+int runArchive(const PositionalFile& archive, const char* displayPath, int parentFd, const ExtractOptions& options,
                const EventSink& sink, FILE* contents) {
   // Tables first, then payloads in table order: mostly one forward pass over the file. Only
   // advice, so a refusal changes nothing.
-  posix_fadvise(archive.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  LoadResult loaded = loadCatalogue(archive);
-  if (loaded.status != LoadStatus::ok) {
+  posix_fadvise(archive.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  Result<Catalogue> loaded = loadCatalogue(archive);
+  if (!loaded) {
+    // A read error inside the tables reads, to the user, as a catalogue that is not all there.
     report(sink, EventKind::truncatedCatalogue, displayPath);
     return kExitProblem;
   }
-  const Catalogue& catalogue = loaded.catalogue;
+  const Catalogue& catalogue = *loaded;
   NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
   EntrySelection selection = selectEntries(catalogue, index, options.includes, options.excludes);
 
@@ -62,7 +63,6 @@ int runArchive(const ArchiveFile& archive, const char* displayPath, int parentFd
     } else {
       OutputTree tree = makeOutputTree(parentFd);
       summary = extractAll(catalogue, index, archive, tree, selection, settings, sink);
-      closeOutputTree(tree);
     }
     report(sink, EventKind::finished, {});
     problems = summary.problems != 0 || summary.streamError != 0;
@@ -76,24 +76,20 @@ int runArchive(const ArchiveFile& archive, const char* displayPath, int parentFd
 }
 
 int runArchivePath(const char* path, const ExtractOptions& options, const EventSink& sink, FILE* contents) {
-  int parentFd = AT_FDCWD;
+  UniqueFd directory;
   if (!options.directory.empty()) {
-    parentFd = open(options.directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0) {
+    directory = UniqueFd(open(options.directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid()) {
       report(sink, EventKind::cannotOpenDirectory, options.directory, errno);
       return kExitProblem;
     }
   }
-  OpenArchiveResult opened = openArchive(path);
-  int status = kExitProblem;
-  if (opened.error != 0) {
+  Result<PositionalFile> opened = openPositionalFile(path);
+  if (!opened) {
     report(sink, EventKind::cannotOpen, path);
-  } else {
-    status = runArchive(opened.file, path, parentFd, options, sink, contents);
-    closeArchive(opened.file);
+    return kExitProblem;
   }
-  if (parentFd != AT_FDCWD) close(parentFd);
-  return status;
+  return runArchive(*opened, path, directory.valid() ? directory.get() : AT_FDCWD, options, sink, contents);
 }
 
 }  // namespace oxtrel

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
-#include "catalogue/archive_file.h"
 #include "extract/extract_options.h"
 #include "extract/extraction_events.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -20,8 +20,8 @@ inline constexpr int kExitOutOfMemory = 3;
 // displayPath names the archive in messages; contents receives the entries' bytes in toStdout
 // mode. Events: selected, then the walk's or the listing's, then finished, then noMatch for each
 // include pattern that selected nothing. Returns kExitOk when no problem was reported, else
-// kExitProblem. Does not close archive.
-int runArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, const ExtractOptions& options,
+// kExitProblem.
+int runArchive(const PositionalFile& archive, const char* displayPath, int parentFd, const ExtractOptions& options,
                const EventSink& sink, FILE* contents);
 
 // Opens options.directory (cannotOpenDirectory) and the archive at path (cannotOpen), then runs.

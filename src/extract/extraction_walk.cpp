@@ -4,13 +4,15 @@
 #include <cerrno>
 #include <string>
 
+#include "catalogue/entry_path.h"
+#include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
 
 namespace oxtrel {
 
 struct RecordWalker {
-  const ArchiveFile& archive;
+  const PositionalFile& archive;
   OutputTree& tree;
   const WalkSettings& settings;
   const EventSink& sink;
@@ -18,7 +20,7 @@ struct RecordWalker {
   PayloadDecoder decoder = makePayloadDecoder();
   PayloadWindow window{};
   GrowableBuffer blocks{};  // large stored payloads pass through here when not copied in the kernel
-  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  std::string path{};  // the entry's console path, reused for every entry
   ExtractionSummary summary{};
 
   void report(EventKind kind, const FileRecord& record, int error = 0) {
@@ -37,12 +39,12 @@ struct RecordWalker {
   }
 
   void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
-    path.assign("data\\").append(folder.name).append("\\").append(name);
+    composeEntryPath(path, folder.name, name);
     report(EventKind::entry, record);
     if (settings.mode == RunMode::toStdout) return send(record);
 
-    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
-    if (checkOutputPath(tree, output) == WriteStatus::unsafe) return problem(EventKind::unsafePath, record);
+    OutputPath output = splitOutputPath(belowDataRoot(path));
+    if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
     if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
       report(EventKind::keptExisting, record);
       ++summary.kept;
@@ -63,18 +65,18 @@ struct RecordWalker {
   // The entry's file contents, or nullopt after reporting why there are none. Nothing is sized
   // from record.size before the archive is known to hold that many bytes.
   std::optional<std::span<const uint8_t>> decode(const FileRecord& record) {
-    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    Result<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
     if (!bytes) {
       problem(EventKind::truncatedPayload, record);
       return std::nullopt;
     }
-    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
-    if (decoded.outcome == DecodeOutcome::unpackFailed) {
+    Result<DecodedPayload> decoded = decodePayload(decoder, compressed, *bytes);
+    if (!decoded) {
       problem(EventKind::unpackFailed, record);
       return std::nullopt;
     }
-    if (decoded.outcome == DecodeOutcome::writePossiblyPacked) problem(EventKind::possiblyPacked, record);
-    return decoded.bytes;
+    if (decoded->possiblyPacked) problem(EventKind::possiblyPacked, record);
+    return decoded->bytes;
   }
 
   // A stored payload too large for the read-ahead window goes from the archive into its file
@@ -86,12 +88,12 @@ struct RecordWalker {
       ++summary.written;
       return;
     }
-    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
+    finish(copyOutputFile(tree, output, {archive.fd.get(), record.offset, record.size}), record);
   }
 
   bool checkStoredHead(const FileRecord& record) {
-    uint8_t head[6];
-    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head)) {
+    uint8_t head[kPackedCheckBytes];
+    if (!fileHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head)) {
       problem(EventKind::truncatedPayload, record);
       return false;
     }
@@ -106,7 +108,7 @@ struct RecordWalker {
     uint64_t left = record.size;
     while (left > 0) {
       size_t n = size_t(std::min<uint64_t>(left, kReadAhead));
-      if (!readAt(archive, offset, block, n)) {
+      if (!readAt(archive, offset, {block, n})) {
         problem(EventKind::truncatedPayload, record);
         return false;
       }
@@ -132,16 +134,19 @@ struct RecordWalker {
     return false;
   }
 
-  void finish(const WriteResult& written, const FileRecord& record) {
-    if (written.status == WriteStatus::unsafe) return problem(EventKind::unsafePath, record);
-    if (written.status == WriteStatus::failed) return problem(EventKind::cannotWrite, record, written.error);
-    ++summary.written;
+  void finish(const Status& written, const FileRecord& record) {
+    if (written) {
+      ++summary.written;
+      return;
+    }
+    if (written.error().kind == ErrorKind::unsafePath) return problem(EventKind::unsafePath, record);
+    problem(EventKind::cannotWrite, record, written.error().systemError);
   }
 };
 
 void RecordWalkerDeleter::operator()(RecordWalker* walker) const { delete walker; }
 
-RecordWalkerPtr makeRecordWalker(const ArchiveFile& archive, OutputTree& tree, bool compressed,
+RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree, bool compressed,
                                  const WalkSettings& settings, const EventSink& sink) {
   return RecordWalkerPtr(new RecordWalker{archive, tree, settings, sink, compressed});
 }
@@ -162,7 +167,7 @@ void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, con
 
 const ExtractionSummary& walkSummary(const RecordWalker& walker) { return walker.summary; }
 
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink) {
   RecordWalkerPtr walker = makeRecordWalker(archive, tree, isCompressed(catalogue.header), settings, sink);

@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/entry_selection.h"
 #include "extract/extract_options.h"
 #include "extract/extraction_events.h"
 #include "extract/output_tree.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -40,7 +40,7 @@ struct RecordWalkerDeleter {
 using RecordWalkerPtr = std::unique_ptr<RecordWalker, RecordWalkerDeleter>;
 
 // archive, tree, settings and sink must outlive the walker.
-RecordWalkerPtr makeRecordWalker(const ArchiveFile& archive, OutputTree& tree, bool compressed,
+RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree, bool compressed,
                                  const WalkSettings& settings, const EventSink& sink);
 
 // Handles record `position` of folder's file table, with the events listed below.
@@ -61,7 +61,7 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 // and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
 // same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
 // path checks and writes the bytes to contents.
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink);
 

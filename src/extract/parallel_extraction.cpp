@@ -51,9 +51,8 @@ void releaseEvents(const BatchEvents& batch, const EventSink& sink) {
 }
 
 struct Worker {
-  Worker(const ArchiveFile& archive, int parentFd, bool compressed, const WalkSettings& settings)
+  Worker(const PositionalFile& archive, int parentFd, bool compressed, const WalkSettings& settings)
       : tree(makeOutputTree(parentFd)), walker(makeRecordWalker(archive, tree, compressed, settings, sink)) {}
-  ~Worker() { closeOutputTree(tree); }
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
@@ -128,7 +127,7 @@ ExtractionSummary since(const ExtractionSummary& now, const ExtractionSummary& b
 
 }  // namespace
 
-ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                                     int parentFd, const EntrySelection& selection, const WalkSettings& settings,
                                     const EventSink& sink, unsigned jobs, const std::atomic<bool>* cancel) {
   bool compressed = isCompressed(catalogue.header);

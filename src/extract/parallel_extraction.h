@@ -11,12 +11,12 @@
 
 #include <atomic>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/entry_selection.h"
 #include "extract/extraction_events.h"
 #include "extract/extraction_walk.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -25,7 +25,7 @@ namespace oxtrel {
 // every record before it, and those the failing one reported, have reached the sink; no later
 // record's have. Setting *cancel stops new records from starting; those started are finished and
 // reported.
-ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const ArchiveFile& archive,
+ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                                     int parentFd, const EntrySelection& selection, const WalkSettings& settings,
                                     const EventSink& sink, unsigned jobs, const std::atomic<bool>* cancel = nullptr);
 
