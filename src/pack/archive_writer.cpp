@@ -11,6 +11,7 @@
 #include "catalogue/archive_file.h"
 #include "pack/catalogue_tables.h"
 #include "pack/temporary_output.h"
+#include "parallel/ordered_jobs.h"
 
 namespace oxtrel {
 
@@ -20,7 +21,6 @@ constexpr size_t kCopyChunk = size_t(1) << 20;
 
 struct WriteRun {
   TemporaryOutput output;
-  libdeflate_compressor* compressor = nullptr;  // null when payloads are stored
   uint64_t position = 0;                        // where the next payload goes
   uint64_t bytesIn = 0;
   std::vector<uint8_t> buffer;
@@ -83,19 +83,6 @@ PackFailure checkRoom(const WriteRun& run, const PlannedFile& file, uint64_t sto
                   std::to_string(run.position + storedSize) + " bytes");
 }
 
-PackFailure appendCompressed(WriteRun& run, const ArchiveFile& source, const PlannedFile& file,
-                             uint64_t& storedSize) {
-  if (source.size > kMaxArchiveSize) return oversizedFile(file, source.size);
-  run.buffer.resize(size_t(source.size));
-  PackFailure failure = readSource(source, file, 0, run.buffer.data(), run.buffer.size());
-  if (failed(failure)) return failure;
-  std::vector<uint8_t> payload = compressPayload(run.compressor, run.buffer.data(), run.buffer.size());
-  storedSize = payload.size();
-  failure = checkRoom(run, file, storedSize);
-  if (failed(failure)) return failure;
-  return writeOutputAt(run.output, run.position, payload.data(), payload.size());
-}
-
 PackFailure appendStored(WriteRun& run, const ArchiveFile& source, const PlannedFile& file,
                          uint64_t& storedSize) {
   storedSize = source.size;
@@ -118,19 +105,83 @@ PackFailure appendStored(WriteRun& run, const ArchiveFile& source, const Planned
   return {};
 }
 
-PackFailure appendPayload(WriteRun& run, const PlannedFile& file) {
-  ArchiveFile source;
-  PackFailure failure = openSource(file, source);
-  if (failed(failure)) return failure;
-  uint64_t storedSize = 0;
-  failure = run.compressor ? appendCompressed(run, source, file, storedSize)
-                           : appendStored(run, source, file, storedSize);
-  run.bytesIn += source.size;
-  closeArchive(source);
-  if (failed(failure)) return failure;
+void place(WriteRun& run, uint64_t storedSize) {
   run.placements.push_back({uint32_t(storedSize), uint32_t(run.position)});
   run.position += storedSize;
+}
+
+// Stored payloads are copied a chunk at a time, so no file is ever held whole in memory.
+PackFailure appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& files) {
+  for (const PlannedFile* file : files) {
+    ArchiveFile source;
+    PackFailure failure = openSource(*file, source);
+    if (failed(failure)) return failure;
+    uint64_t storedSize = 0;
+    failure = appendStored(run, source, *file, storedSize);
+    run.bytesIn += source.size;
+    closeArchive(source);
+    if (failed(failure)) return failure;
+    place(run, storedSize);
+  }
   return {};
+}
+
+// What a worker makes of one file when payloads are compressed.
+struct CompressedFile {
+  PackFailure failure;
+  uint64_t sizeRead = 0;  // the file's size when it was opened
+  std::vector<uint8_t> payload;
+};
+
+struct CompressionContext {
+  Compressor compressor;
+  std::vector<uint8_t> buffer;  // the file's bytes; kept for the worker's next file
+};
+
+CompressionContext makeCompressionContext(int level) {
+  CompressionContext context{makeCompressor(level), {}};
+  if (!context.compressor) throw std::bad_alloc();
+  return context;
+}
+
+CompressedFile compressFile(CompressionContext& context, const PlannedFile& file) {
+  CompressedFile result;
+  ArchiveFile source;
+  result.failure = openSource(file, source);
+  if (failed(result.failure)) return result;
+  result.sizeRead = source.size;
+  if (source.size > kMaxArchiveSize) {
+    result.failure = oversizedFile(file, source.size);
+  } else {
+    context.buffer.resize(size_t(source.size));
+    result.failure = readSource(source, file, 0, context.buffer.data(), context.buffer.size());
+    if (!failed(result.failure))
+      result.payload = compressPayload(context.compressor.get(), context.buffer.data(), context.buffer.size());
+  }
+  closeArchive(source);
+  return result;
+}
+
+// Files are read and compressed on options.jobs threads and written in table order as each
+// becomes next, so the archive is the same whatever the count, and at most the engine's window
+// of compressed payloads waits in memory. The first failure in table order is the one reported.
+PackFailure appendCompressedFiles(WriteRun& run, const std::vector<const PlannedFile*>& files,
+                                  const PackOptions& options) {
+  PackFailure failure;
+  runOrderedJobs(
+      files.size(), {.jobs = options.jobs}, [&] { return makeCompressionContext(options.level); },
+      [&](CompressionContext& context, size_t i) { return compressFile(context, *files[i]); },
+      [&](size_t i, CompressedFile&& compressed) {
+        run.bytesIn += compressed.sizeRead;
+        failure = std::move(compressed.failure);
+        if (!failed(failure)) failure = checkRoom(run, *files[i], compressed.payload.size());
+        if (!failed(failure))
+          failure = writeOutputAt(run.output, run.position, compressed.payload.data(), compressed.payload.size());
+        if (failed(failure)) return false;
+        place(run, compressed.payload.size());
+        return true;
+      });
+  return failure;
 }
 
 }  // namespace
@@ -146,20 +197,15 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
   WriteRun run;
   report.failure = createTemporaryOutput(archivePath, run.output);
   if (failed(report.failure)) return report;
-  Compressor compressor;
-  if (options.compress) {
-    compressor = makeCompressor(options.level);
-    if (!compressor) throw std::bad_alloc();
-    run.compressor = compressor.get();
-  }
   run.position = tablesLength(plan);
   run.placements.reserve(plan.fileCount);
 
+  std::vector<const PlannedFile*> files;
+  files.reserve(plan.fileCount);
   for (const PlannedFolder& folder : plan.folders)
-    for (const PlannedFile& file : folder.files) {
-      report.failure = appendPayload(run, file);
-      if (failed(report.failure)) return report;
-    }
+    for (const PlannedFile& file : folder.files) files.push_back(&file);
+  report.failure = options.compress ? appendCompressedFiles(run, files, options) : appendStoredFiles(run, files);
+  if (failed(report.failure)) return report;
 
   std::vector<uint8_t> tables = encodeTables(plan, options.compress, run.placements);
   report.failure = writeOutputAt(run.output, 0, tables.data(), tables.size());
