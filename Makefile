@@ -8,14 +8,16 @@ SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= /tmp/oxtrel-fuzz-$(shell printf %s "$(CURDIR)" | md5sum | cut -c1-8)
 FUZZ_SECONDS ?= 60
+# WERROR=ON turns warnings into errors, as the CI builds do.
+WERROR ?= OFF
 
-.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick
+.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick format
 
 deps:
 	@scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -42,13 +44,13 @@ bench-quick:
 	@$(MAKE) --no-print-directory bench BENCH_ARGS=--quick
 
 test-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_SANITIZE=ON >/dev/null
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_SANITIZE=ON -DOXTREL_WERROR=$(WERROR) >/dev/null
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The suite under ThreadSanitizer; the tests that run the binaries run its instrumented builds.
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_TSAN=ON -DOXTREL_BENCH=OFF >/dev/null
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_TSAN=ON -DOXTREL_BENCH=OFF -DOXTREL_WERROR=$(WERROR) >/dev/null
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -63,6 +65,11 @@ fuzz: fuzz-build
 # Rewrites fuzz/corpus from the archives the seed tool builds and the sample.
 fuzz-seeds: fuzz-build
 	$(FUZZ_BUILD)/fuzz/seed_corpus fuzz/corpus $(wildcard examples/sample.vrk)
+
+# Reformats the C++ sources by .clang-format.
+format:
+	@scripts/install-deps.sh clang-format
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)

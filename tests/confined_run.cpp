@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "catalogue/archive_file.h"
+#include "catalogue/entry_path.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/extraction_run.h"
@@ -101,7 +101,8 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         ++model.problems;
         continue;
       }
-      std::string path = "data\\" + folder.name + "\\" + *name;
+      std::string path;
+      composeEntryPath(path, folder.name, *name);
       std::string entry = format("%8x %8x %s\n", record.offset, record.size, path.c_str());
       if (!in.take(entry)) return expected(entry);
       auto error = [&](const char* pattern) { return format(pattern, record.offset, path.c_str()); };
@@ -123,12 +124,12 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         return model;
       }
       std::span<const uint8_t> payload(archive.data() + record.offset, record.size);
-      DecodedPayload decoded = decodePayload(decoder, isCompressed(catalogue.header), payload);
-      if (decoded.outcome == DecodeOutcome::unpackFailed) {
+      Result<DecodedPayload> decoded = decodePayload(decoder, isCompressed(catalogue.header), payload);
+      if (!decoded) {
         model.broken = "wrote " + path + ", whose payload cannot be decoded";
         return model;
       }
-      model.files[treeKey(std::string_view(path).substr(5))] = std::string(decoded.bytes.begin(), decoded.bytes.end());
+      model.files[treeKey(belowDataRoot(path))] = std::string(decoded->bytes.begin(), decoded->bytes.end());
     }
   }
   if (!in.rest.empty()) model.broken = "unexpected console text: " + std::string(in.rest.substr(0, 200));
@@ -181,20 +182,18 @@ void prepareSite(RunSite& site, const Bytes& archive, bool archiveOnDisk, bool p
 }
 
 RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
-  int fd = memoryFile(archive);
-  OpenArchiveResult opened = archiveFromDescriptor(fd);
+  PositionalFile file = memoryFile(archive);
   int runFd = open(site.runDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   char* text = nullptr;
   size_t length = 0;
   FILE* console = open_memstream(&text, &length);
-  if (opened.error != 0 || runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
+  if (runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
   RunOutcome outcome;
-  outcome.status = extractArchive(opened.file, kSiteArchiveName, runFd, console);
+  outcome.status = extractArchive(file, kSiteArchiveName, runFd, console);
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);
   close(runFd);
-  close(fd);
   return outcome;
 }
 
@@ -215,16 +214,14 @@ std::vector<std::string> checkRun(const RunSite& site, const Bytes& archive, con
   if (site.archiveOnDisk) expectedOutside[std::string("run/") + kSiteArchiveName] = std::string(archive.begin(), archive.end());
   if (outside != expectedOutside) broken.push_back("something outside data was created or changed");
 
-  int fd = memoryFile(archive);
-  LoadResult loaded = loadCatalogue(archiveFromDescriptor(fd).file);
-  close(fd);
+  Result<Catalogue> loaded = loadCatalogue(memoryFile(archive));
   ConsoleModel model;
-  if (loaded.status != LoadStatus::ok) {
+  if (!loaded) {
     std::string line = format("Error: truncated catalogue in %s\n", kSiteArchiveName);
     model.problems = 1;
     if (outcome.console != line) model.broken = "expected " + line + "got " + outcome.console.substr(0, 200);
   } else {
-    model = modelConsole(archive, loaded.catalogue, outcome.console);
+    model = modelConsole(archive, *loaded, outcome.console);
   }
   if (!model.broken.empty()) broken.push_back("console: " + model.broken);
   int status = model.problems ? 1 : 0;

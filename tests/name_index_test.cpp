@@ -11,7 +11,6 @@ namespace oxtrel {
 namespace {
 
 using testing::bytesOf;
-using testing::hashOfName;
 
 TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
   SplitName s = splitAtLastDot("a.b.nif");
@@ -31,23 +30,23 @@ TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
 TEST(NameIndex, FindsEveryNameOfTheBlock) {
   NameIndex index = buildNameIndex(bytesOf(std::string("rock.nif\0walk.kf\0README\0", 24)), 3);
   ASSERT_EQ(index.names.size(), 3u);
-  EXPECT_EQ(*lookup(index, hashOfName("ROCK.NIF")), "rock.nif");
-  EXPECT_EQ(*lookup(index, hashOfName("walk.kf")), "walk.kf");
-  EXPECT_EQ(*lookup(index, hashOfName("README")), "README");
-  EXPECT_EQ(lookup(index, hashOfName("rock.kf")), nullptr);
+  EXPECT_EQ(*lookup(index, hashFileName("ROCK.NIF")), "rock.nif");
+  EXPECT_EQ(*lookup(index, hashFileName("walk.kf")), "walk.kf");
+  EXPECT_EQ(*lookup(index, hashFileName("README")), "README");
+  EXPECT_EQ(lookup(index, hashFileName("rock.kf")), nullptr);
 }
 
 TEST(NameIndex, LaterNameWithTheSameHashWins) {
   NameIndex index = buildNameIndex(bytesOf(std::string("Tree.dds\0tree.DDS\0", 18)), 2);
   ASSERT_EQ(index.names.size(), 1u);
-  EXPECT_EQ(*lookup(index, hashOfName("tree.dds")), "tree.DDS");
+  EXPECT_EQ(*lookup(index, hashFileName("tree.dds")), "tree.DDS");
 }
 
 TEST(NameIndex, EmptyNameTakesOnePosition) {
   NameIndex index = buildNameIndex(bytesOf(std::string("\0\0b.kf\0", 7)), 3);
   EXPECT_EQ(index.names.size(), 2u);
   EXPECT_EQ(*lookup(index, computeNameHash("", "")), "");
-  EXPECT_EQ(*lookup(index, hashOfName("b.kf")), "b.kf");
+  EXPECT_EQ(*lookup(index, hashFileName("b.kf")), "b.kf");
 }
 
 TEST(NameIndex, CountLimitsTheNamesTaken) {
@@ -60,7 +59,7 @@ TEST(NameIndex, StopsAtTheEndOfAShortBlock) {
   // fileCount promises more names than the block holds; the last one has no NUL.
   NameIndex index = buildNameIndex(bytesOf(std::string("a.nif\0tail", 10)), 1000);
   EXPECT_EQ(index.names.size(), 2u);
-  EXPECT_EQ(*lookup(index, hashOfName("tail")), "tail");
+  EXPECT_EQ(*lookup(index, hashFileName("tail")), "tail");
   EXPECT_TRUE(buildNameIndex({}, 5).names.empty());
 }
 
@@ -75,11 +74,11 @@ TEST(NameIndex, LargeBlocksFindEveryNameAndKeepTheLaterOfEachHash) {
   EXPECT_EQ(index.keys.size(), 600u);
   EXPECT_TRUE(std::is_sorted(index.keys.begin(), index.keys.end()));
   for (int i = 0; i < 600; ++i) {
-    const std::string* name = lookup(index, hashOfName("part_" + std::to_string(i) + ".nif"));
+    const std::string* name = lookup(index, hashFileName("part_" + std::to_string(i) + ".nif"));
     ASSERT_NE(name, nullptr) << i;
     EXPECT_EQ(*name, (i % 7 == 0 ? "PART_" : "part_") + std::to_string(i) + (i % 7 == 0 ? ".NIF" : ".nif"));
   }
-  EXPECT_EQ(lookup(index, hashOfName("part_600.nif")), nullptr);
+  EXPECT_EQ(lookup(index, hashFileName("part_600.nif")), nullptr);
 }
 
 }  // namespace

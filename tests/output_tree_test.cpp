@@ -56,21 +56,19 @@ TEST(WriteOutputFile, EveryNamingPathCreatesAndReplacesAlike) {
     ASSERT_EQ(symlink("../../outside/target", (dir / "data/d/link.nif").c_str()), 0);
     int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(parent, 0);
-    OutputTree tree = makeOutputTree(parent);
-    tree.unnamedFiles = mode.unnamed;
-    tree.linkByDescriptor = mode.byDescriptor;
+    OutputTree tree = makeOutputTree(parent, {.unnamedFiles = mode.unnamed, .linkByDescriptor = mode.byDescriptor});
 
     auto write = [&](const char* path, const std::string& text) {
       return writeOutputFile(tree, splitOutputPath(path), bytesOf(text));
     };
-    EXPECT_EQ(write("d\\new.nif", "new").status, WriteStatus::ok) << mode.name;
-    EXPECT_EQ(write("d\\old.nif", "replaced").status, WriteStatus::ok) << mode.name;
-    EXPECT_EQ(write("d\\link.nif", "not through the link").status, WriteStatus::ok) << mode.name;
-    EXPECT_EQ(write("d/sub\\empty.nif", "").status, WriteStatus::ok) << mode.name;
-    WriteResult onDirectory = write("d\\dir.nif", "x");
-    EXPECT_EQ(onDirectory.status, WriteStatus::failed) << mode.name;
-    EXPECT_EQ(onDirectory.error, EISDIR) << mode.name;
-    closeOutputTree(tree);
+    EXPECT_TRUE(write("d\\new.nif", "new").ok()) << mode.name;
+    EXPECT_TRUE(write("d\\old.nif", "replaced").ok()) << mode.name;
+    EXPECT_TRUE(write("d\\link.nif", "not through the link").ok()) << mode.name;
+    EXPECT_TRUE(write("d/sub\\empty.nif", "").ok()) << mode.name;
+    Status onDirectory = write("d\\dir.nif", "x");
+    ASSERT_FALSE(onDirectory.ok()) << mode.name;
+    EXPECT_EQ(onDirectory.error().kind, ErrorKind::cannotWrite) << mode.name;
+    EXPECT_EQ(onDirectory.error().systemError, EISDIR) << mode.name;
     close(parent);
 
     EXPECT_EQ(snapshotTree(dir / "data"),
@@ -97,20 +95,18 @@ TEST(CopyOutputFile, CopiesTheRangeInTheKernelOrThroughABuffer) {
     writeFile(dir / "source", source);
     int sourceFd = open((dir / "source").c_str(), O_RDONLY | O_CLOEXEC);
     int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    OutputTree tree = makeOutputTree(parent);
-    tree.copyInKernel = inKernel;
+    OutputTree tree = makeOutputTree(parent, {.copyInKernel = inKernel});
     const uint64_t offset = 12345, length = source.size() - 2 * offset;
-    EXPECT_EQ(copyOutputFile(tree, splitOutputPath("x\\whole.dds"), {sourceFd, offset, length}).status, WriteStatus::ok);
-    EXPECT_EQ(copyOutputFile(tree, splitOutputPath("x\\empty.dds"), {sourceFd, offset, 0}).status, WriteStatus::ok);
-    WriteResult past = copyOutputFile(tree, splitOutputPath("x\\past.dds"), {sourceFd, source.size() - 10, 20});
-    EXPECT_EQ(past.status, WriteStatus::failed);
-    EXPECT_EQ(past.error, EIO);
-    closeOutputTree(tree);
+    EXPECT_TRUE(copyOutputFile(tree, splitOutputPath("x\\whole.dds"), {sourceFd, offset, length}).ok());
+    EXPECT_TRUE(copyOutputFile(tree, splitOutputPath("x\\empty.dds"), {sourceFd, offset, 0}).ok());
+    Status past = copyOutputFile(tree, splitOutputPath("x\\past.dds"), {sourceFd, source.size() - 10, 20});
+    ASSERT_FALSE(past.ok());
+    EXPECT_EQ(past.error().systemError, EIO);
     close(parent);
     close(sourceFd);
     auto written = snapshotTree(dir / "data");
     EXPECT_EQ(written.size(), 3u) << inKernel;
-    EXPECT_EQ(written["x/whole.dds"], std::string(source.begin() + offset, source.begin() + offset + length)) << inKernel;
+    EXPECT_EQ(written["x/whole.dds"], std::string(reinterpret_cast<const char*>(source.data()) + offset, size_t(length))) << inKernel;
     EXPECT_EQ(written["x/empty.dds"], "") << inKernel;
   }
 }

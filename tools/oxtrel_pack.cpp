@@ -108,8 +108,8 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
 int pack(const Arguments& args) {
   oxtrel::PackReport report = oxtrel::packDirectory(args.directory, args.archive, args.options);
   for (const std::string& note : report.notes) std::fprintf(stderr, "oxtrel-pack: note: %s\n", note.c_str());
-  if (oxtrel::failed(report.failure)) {
-    std::fprintf(stderr, "oxtrel-pack: %s\n", report.failure.message.c_str());
+  if (!report.status) {
+    std::fprintf(stderr, "oxtrel-pack: %s\n", oxtrel::message(report.status.error()).c_str());
     return kExitFailed;
   }
   std::printf("%s: %" PRIu32 " files in %" PRIu32 " folders, %" PRIu64 " bytes in, %" PRIu64

@@ -28,12 +28,6 @@ bool keyThenPositionLess(const KeyedPosition& a, const KeyedPosition& b) {
 
 }  // namespace
 
-SplitName splitAtLastDot(std::string_view name) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return {name, {}};
-  return {name.substr(0, dot), name.substr(dot)};
-}
-
 NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount) {
   std::vector<std::string_view> names;
   std::vector<KeyedPosition> keyed;
@@ -42,8 +36,7 @@ NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount)
   for (uint32_t i = 0; i < fileCount && pos < end; ++i) {
     const char* nul = std::find(pos, end, '\0');
     std::string_view name(pos, size_t(nul - pos));
-    SplitName split = splitAtLastDot(name);
-    keyed.push_back({keyOf(computeNameHash(split.base, split.extension)), i});
+    keyed.push_back({keyOf(hashFileName(name)), i});
     names.push_back(name);
     pos = nul == end ? end : nul + 1;
   }

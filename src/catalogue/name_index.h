@@ -21,13 +21,6 @@ struct NameIndex {
   std::vector<std::string> names;
 };
 
-struct SplitName {
-  std::string_view base;       // everything before the last '.'
-  std::string_view extension;  // the last '.' and what follows; empty when there is no '.'
-};
-
-SplitName splitAtLastDot(std::string_view name);
-
 // Hashes fileCount NUL-terminated names taken one after another from nameBlock. A later name
 // with the same hash replaces an earlier one. Stops at the end of the block even when it holds
 // fewer names than fileCount; a last name that runs to the end without a NUL ends there.

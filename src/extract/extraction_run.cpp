@@ -9,32 +9,30 @@
 
 namespace oxtrel {
 
-int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console) {
+int extractArchive(const PositionalFile& archive, const char* displayPath, int parentFd, FILE* console) {
   // Tables first, then payloads in table order: mostly one forward pass over the file. Only
   // advice, so a refusal changes nothing.
-  posix_fadvise(archive.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  LoadResult loaded = loadCatalogue(archive);
-  if (loaded.status != LoadStatus::ok) {
+  posix_fadvise(archive.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  Result<Catalogue> loaded = loadCatalogue(archive);
+  if (!loaded) {
+    // A read error inside the tables reads, to the user, as a catalogue that is not all there.
     std::fprintf(console, "Error: truncated catalogue in %s\n", displayPath);
     return kExitProblem;
   }
-  const Catalogue& catalogue = loaded.catalogue;
+  const Catalogue& catalogue = *loaded;
   NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
   OutputTree tree = makeOutputTree(parentFd);
   ExtractionSummary summary = extractAll(catalogue, index, archive, tree, console);
-  closeOutputTree(tree);
   return summary.problems == 0 ? kExitOk : kExitProblem;
 }
 
 int runExtraction(const char* path, int parentFd, FILE* console) {
-  OpenArchiveResult opened = openArchive(path);
-  if (opened.error != 0) {
+  Result<PositionalFile> opened = openPositionalFile(path);
+  if (!opened) {
     std::fprintf(console, "cannot open %s\n", path);
     return kExitProblem;
   }
-  int status = extractArchive(opened.file, path, parentFd, console);
-  closeArchive(opened.file);
-  return status;
+  return extractArchive(*opened, path, parentFd, console);
 }
 
 }  // namespace oxtrel

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "catalogue/archive_file.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -14,8 +14,8 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitOutOfMemory = 3;
 
 // Extracts archive into `data` below parentFd, printing on console; displayPath names the archive
-// in messages. Returns kExitOk when nothing was reported, else kExitProblem. Does not close archive.
-int extractArchive(const ArchiveFile& archive, const char* displayPath, int parentFd, FILE* console);
+// in messages. Returns kExitOk when nothing was reported, else kExitProblem.
+int extractArchive(const PositionalFile& archive, const char* displayPath, int parentFd, FILE* console);
 
 // Opens path ("cannot open %s\n" when it is not a readable regular file), then extracts it.
 int runExtraction(const char* path, int parentFd, FILE* console);

@@ -1,8 +1,9 @@
 #include "extract/extraction_walk.h"
 
-#include <cstring>
 #include <string>
 
+#include "catalogue/entry_path.h"
+#include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
 
@@ -34,13 +35,13 @@ void printEntryLine(FILE* console, uint32_t offset, uint32_t size, const std::st
 }
 
 struct Walk {
-  const ArchiveFile& archive;
+  const PositionalFile& archive;
   OutputTree& tree;
   FILE* console;
   bool compressed;
   PayloadDecoder decoder = makePayloadDecoder();
   PayloadWindow window{};
-  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  std::string path{};  // the entry's console path, reused for every entry
   ExtractionSummary summary{};
 
   void problem(const char* format, uint32_t offset) {
@@ -49,52 +50,48 @@ struct Walk {
   }
 
   void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
-    path.assign("data\\").append(folder.name).append("\\").append(name);
+    composeEntryPath(path, folder.name, name);
     printEntryLine(console, record.offset, record.size, path);
 
-    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
-    if (checkOutputPath(tree, output) == WriteStatus::unsafe)
-      return problem("Error: unsafe path at %8x %s\n", record.offset);
+    OutputPath output = splitOutputPath(belowDataRoot(path));
+    if (!checkOutputPath(tree, output)) return problem("Error: unsafe path at %8x %s\n", record.offset);
 
     if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
 
     // Nothing is sized from record.size before the archive is known to hold that many bytes.
-    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    Result<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
     if (!bytes) return problem("Error: truncated payload at %8x %s\n", record.offset);
 
-    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
-    if (decoded.outcome == DecodeOutcome::unpackFailed)
-      return problem("Error unpack at %8x %s\n", record.offset);
-    if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
-      problem("Error: possibly packed at %8x %s\n", record.offset);
-    finish(writeOutputFile(tree, output, decoded.bytes), record);
+    Result<DecodedPayload> decoded = decodePayload(decoder, compressed, *bytes);
+    if (!decoded) return problem("Error unpack at %8x %s\n", record.offset);
+    if (decoded->possiblyPacked) problem("Error: possibly packed at %8x %s\n", record.offset);
+    finish(writeOutputFile(tree, output, decoded->bytes), record);
   }
 
   // A stored payload too large for the read-ahead window goes from the archive into its file
   // inside the kernel; only its first bytes pass through here, for the possibly-packed check.
   void copyStored(const OutputPath& output, const FileRecord& record) {
-    uint8_t head[6];
-    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head))
+    uint8_t head[kPackedCheckBytes];
+    if (!fileHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head))
       return problem("Error: truncated payload at %8x %s\n", record.offset);
     if (looksZlibPacked(head)) problem("Error: possibly packed at %8x %s\n", record.offset);
-    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
+    finish(copyOutputFile(tree, output, {archive.fd.get(), record.offset, record.size}), record);
   }
 
-  void finish(const WriteResult& written, const FileRecord& record) {
-    if (written.status == WriteStatus::unsafe) return problem("Error: unsafe path at %8x %s\n", record.offset);
-    if (written.status == WriteStatus::failed) {
-      std::fprintf(console, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(written.error));
-      ++summary.problems;
-      return;
-    }
-    ++summary.written;
+  void finish(Status written, const FileRecord& record) {
+    if (written) return;
+    if (written.error().kind == ErrorKind::unsafePath)
+      return problem("Error: unsafe path at %8x %s\n", record.offset);
+    written.error().where = path;
+    std::fprintf(console, "Error: %s\n", message(written.error()).c_str());
+    ++summary.problems;
   }
 };
 
 }  // namespace
 
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
-                             const ArchiveFile& archive, OutputTree& tree, FILE* console) {
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
+                             OutputTree& tree, FILE* console) {
   Walk walk{archive, tree, console, isCompressed(catalogue.header)};
   for (const Folder& folder : catalogue.folders) {
     for (size_t j = 0; j < folder.files.size(); ++j) {

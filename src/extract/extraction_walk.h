@@ -6,15 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/output_tree.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
 struct ExtractionSummary {
-  uint64_t written = 0;
   uint64_t problems = 0;  // Warning and Error lines printed
 };
 
@@ -27,7 +26,7 @@ struct ExtractionSummary {
 //   "Error unpack at %8x %s\n"                  the compressed payload cannot be inflated
 //   "Error: cannot write %s: %s\n"              the file system refused, with its reason
 // and "Error: possibly packed at %8x %s\n" before writing a stored payload that looks compressed.
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
-                             const ArchiveFile& archive, OutputTree& tree, FILE* console);
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
+                             OutputTree& tree, FILE* console);
 
 }  // namespace oxtrel

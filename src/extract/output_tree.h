@@ -4,71 +4,42 @@
 //
 // An entry's relative path (folder name + '\' + file name, with '\' and '/' both separating
 // components) is refused as unsafe when a component is "..", or when an existing component below
-// `data` is a symbolic link (`data` itself may be one). A symbolic link standing at the file's
-// own name is replaced, never written through. A file is written unnamed (O_TMPFILE) in its
-// destination directory and linked under its final name once complete; when that name is taken
-// it is linked under a short hidden temporary name and renamed over it; file systems without
-// unnamed files get the temporary name from the start. Either way a failed or killed run never
-// leaves a partial file under a final name.
+// `data` is a symbolic link (`data` itself may be one). Files are published atomically (see
+// atomic_publish.h): a symbolic link standing at the file's own name is replaced, never written
+// through, and a failed or killed run never leaves a partial file under a final name.
 
-#include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
-#include <vector>
+
+#include "common/result.h"
+#include "extract/atomic_publish.h"
+#include "extract/byte_copy.h"
+#include "extract/directory_walk.h"
+#include "extract/output_path.h"
 
 namespace oxtrel {
 
-struct OutputPath {
-  std::vector<std::string_view> directories;  // non-empty components below `data`
-  std::string_view fileName;                  // text after the last separator; may be empty
-  bool hasDotDot = false;
-};
-
-// Splits relative (the part of the output path after "data\") at both separators.
-OutputPath splitOutputPath(std::string_view relative);
-
+// Move-only: it owns the descriptors of `data` and of the directory last written into.
 struct OutputTree {
-  int parentFd = -1;        // the directory that holds `data`
-  int dataFd = -1;          // opened on first use
-  std::string openDirKey;   // directories of the open directory, joined with '/'
-  int openDirFd = -1;      // entries come folder by folder, so one open directory serves a run
-  uint64_t temporaries = 0;
-  int pid = 0;             // in temporary names
-  bool unnamedFiles = true;      // cleared once the file system refuses O_TMPFILE
-  bool linkByDescriptor = true;  // cleared once the kernel refuses linkat(AT_EMPTY_PATH)
-  bool copyInKernel = true;      // cleared once copy_file_range is refused for these files
+  DirectoryCache directories;
+  Publisher publisher;
+  std::string fileName;  // the name being written, reused for every entry
 };
 
 // parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.
-OutputTree makeOutputTree(int parentFd);
-void closeOutputTree(OutputTree& tree);
+OutputTree makeOutputTree(int parentFd, const OutputOptions& options = {});
 
-enum class WriteStatus { ok, unsafe, failed };
-
-struct WriteResult {
-  WriteStatus status = WriteStatus::ok;
-  int error = 0;  // errno when failed
-};
-
-// Without side effects: unsafe when the path has a ".." component or passes through a symbolic
-// link that already exists below `data`.
-WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path);
+// Without side effects: unsafePath when the path has a ".." component or passes through a
+// symbolic link that already exists below `data`.
+Status checkOutputPath(OutputTree& tree, const OutputPath& path);
 
 // Creates the missing directories and writes bytes atomically at path. A link that appears
-// between the check and the write is still refused (unsafe).
-WriteResult writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes);
+// between the check and the write is still refused (unsafePath); the file system's refusals are
+// cannotWrite with errno (EISDIR for a path that ends in a separator or names a directory).
+// where is left to the caller, who knows the entry's path.
+Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes);
 
-// length bytes of the open file fd from offset.
-struct FileRange {
-  int fd = -1;
-  uint64_t offset = 0;
-  uint64_t length = 0;
-};
-
-// As writeOutputFile, with the bytes taken from source: copied inside the kernel
-// (copy_file_range), or read and written in blocks where the file systems do not allow that.
-// A source that ends early fails with EIO.
-WriteResult copyOutputFile(OutputTree& tree, const OutputPath& path, const FileRange& source);
+// As writeOutputFile, with the bytes taken from source. A source that ends early fails with EIO.
+Status copyOutputFile(OutputTree& tree, const OutputPath& path, const FileRange& source);
 
 }  // namespace oxtrel
