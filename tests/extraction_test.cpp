@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -407,6 +408,41 @@ TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
   EXPECT_EQ(r.exitStatus, 3);
   EXPECT_NE(r.out.find("data\\m\\huge.nif\n"), std::string::npos);
   EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/small.nif", "s"}}));
+}
+
+TEST(Extraction, AHugeSparseNameBlockCostsNeitherMemoryNorTime) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#endif
+  // 256 MiB of NULs (a hole on disk) before the one name a record asks for, with a name count
+  // that lets every NUL count as a name, extracted under a 128 MiB address-space limit.
+  const uint32_t hole = 1u << 28;
+  TestArchive a;
+  a.folders = {{.name = "m", .files = {{.name = "x.nif", .size = 1}}}};
+  a.fileCount = 0xFFFFFFFF;
+  a.nameBlock = Bytes{};
+  a.totalNameLength = hole + 6;
+  Bytes tables = buildArchive(a);
+  const uint32_t payloadAt = uint32_t(tables.size()) + hole + 6;
+  a.folders[0].files[0].offset = payloadAt;
+  tables = buildArchive(a);
+  ScratchDir dir;
+  writeFile(dir / "a.vrk", tables);
+  {
+    FILE* f = std::fopen((dir / "a.vrk").c_str(), "r+b");
+    ASSERT_EQ(fseeko(f, off_t(payloadAt - 6), SEEK_SET), 0);
+    std::fwrite("x.nif\0X", 1, 7, f);
+    std::fclose(f);
+  }
+  auto start = std::chrono::steady_clock::now();
+  ProcessResult r = runOxtrel({"a.vrk"}, dir.path, [] {
+    rlimit limit{128u << 20, 128u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_EQ(r.out, line("%8x %8x %s\n", payloadAt, 1, "data\\m\\x.nif"));
+  EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/x.nif", "X"}}));
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ LoadResult loadCatalogue(const ArchiveFile& file) {
       folder.files[j] = decodeFileRecord(bytes.data() + j * kFileRecordSize);
   }
 
-  if (!reader.readTable(cat.header.totalNameLength, 1, cat.nameBlock)) return truncated();
+  if (!archiveHolds(file, reader.position, cat.header.totalNameLength)) return truncated();
+  cat.nameBlockOffset = reader.position;
   return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// Reads the archive's tables (header, folder table, folder blocks, name block) into memory.
+// Reads the archive's tables (header, folder table, folder blocks) into memory and finds the name
+// block, which is left in the file: its names are read by the name index.
 
 #include <cstdint>
 #include <string>
@@ -21,7 +22,7 @@ struct Catalogue {
   ArchiveHeader header;
   std::vector<FolderRecord> folderRecords;
   std::vector<Folder> folders;  // index-aligned with folderRecords
-  std::vector<uint8_t> nameBlock;
+  uint64_t nameBlockOffset = 0;  // header.totalNameLength bytes, all inside the archive
 };
 
 enum class LoadStatus {

@@ -19,9 +19,14 @@ int extractArchive(const ArchiveFile& archive, const char* displayPath, int pare
     return kExitProblem;
   }
   const Catalogue& catalogue = loaded.catalogue;
-  NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
+  std::optional<NameIndex> index = readNameIndex(archive, catalogue.nameBlockOffset, catalogue.header.totalNameLength,
+                                                 catalogue.header.fileCount, requestedNameKeys(catalogue));
+  if (!index) {
+    std::fprintf(console, "Error: truncated catalogue in %s\n", displayPath);
+    return kExitProblem;
+  }
   OutputTree tree = makeOutputTree(parentFd);
-  ExtractionSummary summary = extractAll(catalogue, index, archive, tree, console);
+  ExtractionSummary summary = extractAll(catalogue, *index, archive, tree, console);
   closeOutputTree(tree);
   return summary.problems == 0 ? kExitOk : kExitProblem;
 }

@@ -48,7 +48,7 @@ struct Walk {
     ++summary.problems;
   }
 
-  void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
+  void extract(const Folder& folder, const FileRecord& record, std::string_view name) {
     path.assign("data\\").append(folder.name).append("\\").append(name);
     printEntryLine(console, record.offset, record.size, path);
 
@@ -98,7 +98,7 @@ ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
   Walk walk{archive, tree, console, isCompressed(catalogue.header)};
   for (const Folder& folder : catalogue.folders) {
     for (size_t j = 0; j < folder.files.size(); ++j) {
-      const std::string* name = lookup(index, folder.files[j].hash);
+      std::optional<std::string_view> name = lookup(index, folder.files[j].hash);
       if (!name) {
         std::fprintf(console, "Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());
         ++walk.summary.problems;
