@@ -8,6 +8,7 @@
 #include <new>
 
 #include "extract/extraction_run.h"
+#include "extract/stop_signals.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     std::printf("oxtrel %s\n", OXTREL_VERSION);
     return kExitOk;
   }
+  catchStopSignals();
   try {
     return runExtraction(argv[1], AT_FDCWD, stdout);
   } catch (const std::bad_alloc&) {

@@ -2,11 +2,23 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 
+#include "archive_builder.h"
+#include "catalogue/catalogue_loader.h"
+#include "catalogue/name_index.h"
+#include "extract/extraction_walk.h"
+#include "extract/stop_signals.h"
 #include "scratch.h"
 
 namespace oxtrel {
@@ -45,9 +57,10 @@ TEST(WriteOutputFile, EveryNamingPathCreatesAndReplacesAlike) {
     const char* name;
     bool unnamed;
     bool byDescriptor;
+    bool throughProc = true;
   };
   for (Mode mode : {Mode{"by descriptor", true, true}, Mode{"through /proc", true, false},
-                    Mode{"named temporary", false, false}}) {
+                    Mode{"named temporary", false, false}, Mode{"no way to name", true, false, false}}) {
     ScratchDir dir;
     std::filesystem::create_directories(dir / "data/d/dir.nif");
     std::filesystem::create_directories(dir / "outside");
@@ -59,6 +72,7 @@ TEST(WriteOutputFile, EveryNamingPathCreatesAndReplacesAlike) {
     OutputTree tree = makeOutputTree(parent);
     tree.unnamedFiles = mode.unnamed;
     tree.linkByDescriptor = mode.byDescriptor;
+    tree.linkThroughProc = mode.throughProc;
 
     auto write = [&](const char* path, const std::string& text) {
       return writeOutputFile(tree, splitOutputPath(path), bytesOf(text));
@@ -112,6 +126,108 @@ TEST(CopyOutputFile, CopiesTheRangeInTheKernelOrThroughABuffer) {
     EXPECT_EQ(written.size(), 3u) << inKernel;
     EXPECT_EQ(written["x/whole.dds"], std::string(source.begin() + offset, source.begin() + offset + length)) << inKernel;
     EXPECT_EQ(written["x/empty.dds"], "") << inKernel;
+  }
+}
+
+}  // namespace
+}  // namespace oxtrel
+
+namespace oxtrel {
+namespace {
+
+using namespace oxtrel::testing;
+using Tree = std::map<std::string, std::string>;
+
+// Runs body in a child process and returns its exit status (-1 when it did not exit).
+int inChild(const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(WriteOutputFile, FallsBackToANamedTemporaryWithoutProc) {
+  // Without /proc, and with link-by-descriptor refused, an unnamed file cannot be named.
+  ScratchDir dir;
+  writeTree(dir / "data", {{"d/old.nif", "old"}});
+  int status = inChild([&] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+      return 77;
+    int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    OutputTree tree = makeOutputTree(parent);
+    tree.linkByDescriptor = false;
+    bool ok = writeOutputFile(tree, splitOutputPath("d\\new.nif"), bytesOf("new")).status == WriteStatus::ok &&
+              writeOutputFile(tree, splitOutputPath("d\\old.nif"), bytesOf("replaced")).status == WriteStatus::ok;
+    return ok && !tree.unnamedFiles ? 0 : 1;
+  });
+  if (status == 77) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"d/", ""}, {"d/new.nif", "new"}, {"d/old.nif", "replaced"}}));
+}
+
+TEST(WriteOutputFile, DirectoriesVisitedInTurnAreAllWrittenRight) {
+  // More folders in turn than directories kept open, some inside others.
+  ScratchDir dir;
+  int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  OutputTree tree = makeOutputTree(parent);
+  const char* folders[] = {"a", "a\\b", "c\\d\\e", "", "f", "a\\b\\g", "c"};
+  Tree expected;
+  for (int round = 0; round < 3; ++round) {
+    for (const char* folder : folders) {
+      std::string name = "f" + std::to_string(round) + ".nif";
+      std::string path = std::string(folder) + "\\" + name;
+      ASSERT_EQ(writeOutputFile(tree, splitOutputPath(path), bytesOf(path)).status, WriteStatus::ok) << path;
+      std::string key = folder;
+      std::replace(key.begin(), key.end(), '\\', '/');
+      expected[(key.empty() ? "" : key + "/") + name] = path;
+      for (size_t slash = 0; (slash = key.find('/', slash + 1)) != std::string::npos;) expected[key.substr(0, slash) + "/"] = "";
+      if (!key.empty()) expected[key + "/"] = "";
+    }
+  }
+  closeOutputTree(tree);
+  close(parent);
+  EXPECT_EQ(snapshotTree(dir / "data"), expected);
+}
+
+TEST(WriteOutputFile, AStopSignalWaitsForTheFileAndTheWalkEndsAfterIt) {
+  // The signal arrives at the worst moment: the replacement linked under its temporary name, not
+  // yet renamed. The file is finished, no temporary stays, and no later entry is begun.
+  static const Tree before{{"m/", ""}, {"m/a.nif", "old a"}, {"m/b.nif", "old b"}};
+  TestArchive archive;
+  archive.folders = {{.name = "m", .files = {{.name = "a.nif", .payload = bytesOf("new a")},
+                                             {.name = "b.nif", .payload = bytesOf("new b")}}}};
+  Bytes bytes = buildArchive(archive);
+  for (bool unnamed : {true, false}) {
+    ScratchDir dir;
+    writeTree(dir / "data", {{"m/a.nif", "old a"}, {"m/b.nif", "old b"}});
+    FILE* console = std::tmpfile();
+    int status = inChild([&] {
+      catchStopSignals();
+      int fd = memoryFile(bytes);
+      ArchiveFile file = archiveFromDescriptor(fd).file;
+      LoadResult loaded = loadCatalogue(file);
+      NameIndex index = buildNameIndex(std::span(bytes).subspan(size_t(loaded.catalogue.nameBlockOffset)),
+                                       loaded.catalogue.header.fileCount, requestedNameKeys(loaded.catalogue));
+      int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      OutputTree tree = makeOutputTree(parent);
+      tree.unnamedFiles = unnamed;
+      tree.onTemporaryLinked = [] { raise(SIGINT); };
+      ExtractionSummary summary = extractAll(loaded.catalogue, index, file, tree, console);
+      std::fflush(console);
+      return summary.stoppedBy == 0 ? 0 : 128 + summary.stoppedBy;
+    });
+    EXPECT_EQ(status, 128 + SIGINT) << unnamed;
+    Tree after = before;
+    after["m/a.nif"] = "new a";
+    EXPECT_EQ(snapshotTree(dir / "data"), after) << unnamed;
+    std::rewind(console);
+    char line[256] = {};
+    ASSERT_TRUE(std::fgets(line, sizeof line, console));
+    EXPECT_TRUE(std::string(line).ends_with(" data\\m\\a.nif\n")) << line;
+    EXPECT_FALSE(std::fgets(line, sizeof line, console)) << line;
+    std::fclose(console);
   }
 }
 

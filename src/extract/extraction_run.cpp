@@ -6,6 +6,7 @@
 #include "catalogue/name_index.h"
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
+#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
@@ -28,6 +29,8 @@ int extractArchive(const ArchiveFile& archive, const char* displayPath, int pare
   OutputTree tree = makeOutputTree(parentFd);
   ExtractionSummary summary = extractAll(catalogue, *index, archive, tree, console);
   closeOutputTree(tree);
+  // A signal caught during the last entry still ends the run as a signal would.
+  if (int signal = stopSignal(); signal != 0) return 128 + signal;
   return summary.problems == 0 ? kExitOk : kExitProblem;
 }
 

@@ -1,10 +1,12 @@
 #include "extract/extraction_walk.h"
 
+#include <climits>
 #include <cstring>
 #include <string>
 
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
+#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
@@ -53,6 +55,9 @@ struct Walk {
     printEntryLine(console, record.offset, record.size, path);
 
     OutputPath output = splitOutputPath(std::string_view(path).substr(5));
+    if (output.hasDotDot) return problem("Error: unsafe path at %8x %s\n", record.offset);
+    // The system could not name it whole; walking it piece by piece would only cost time.
+    if (path.size() >= PATH_MAX) return finish({WriteStatus::failed, ENAMETOOLONG}, record);
     if (checkOutputPath(tree, output) == WriteStatus::unsafe)
       return problem("Error: unsafe path at %8x %s\n", record.offset);
 
@@ -98,6 +103,7 @@ ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
   Walk walk{archive, tree, console, isCompressed(catalogue.header)};
   for (const Folder& folder : catalogue.folders) {
     for (size_t j = 0; j < folder.files.size(); ++j) {
+      if ((walk.summary.stoppedBy = stopSignal()) != 0) return walk.summary;
       std::optional<std::string_view> name = lookup(index, folder.files[j].hash);
       if (!name) {
         std::fprintf(console, "Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());

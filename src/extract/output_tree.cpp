@@ -1,7 +1,9 @@
 #include "extract/output_tree.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -32,6 +35,7 @@ struct DirLookup {
   DirStatus status = DirStatus::ok;
   int fd = -1;  // owned by the tree when ok
   int error = 0;
+  OpenDirectory* entry = nullptr;  // the tree's cache entry holding fd, when ok below `data`
 };
 
 DirLookup failure(int error) {
@@ -74,7 +78,12 @@ bool isDirectoryKey(const OutputPath& path, std::string_view key) {
 // Walks the path's directories one component at a time from `data`, making the missing ones when
 // create is set. Only a missing component is ever made, so no directory is asked for twice.
 DirLookup openDirectory(OutputTree& tree, const OutputPath& path, bool create) {
-  if (tree.openDirFd >= 0 && isDirectoryKey(path, tree.openDirKey)) return {DirStatus::ok, tree.openDirFd, 0};
+  for (OpenDirectory& open : tree.openDirs) {
+    if (open.fd >= 0 && isDirectoryKey(path, open.key)) {
+      open.lastUse = ++tree.directoryUses;
+      return {DirStatus::ok, open.fd, 0, &open};
+    }
+  }
 
   DirLookup data = openData(tree, create);
   if (data.status != DirStatus::ok) return data;
@@ -97,10 +106,48 @@ DirLookup openDirectory(OutputTree& tree, const OutputPath& path, bool create) {
     if (next < 0) return failure(error);
     fd = next;
   }
-  if (tree.openDirFd >= 0) close(tree.openDirFd);
-  tree.openDirFd = fd;
-  tree.openDirKey = directoryKey(path);
-  return {DirStatus::ok, fd, 0};
+  OpenDirectory& slot = *std::min_element(tree.openDirs.begin(), tree.openDirs.end(),
+                                           [](const OpenDirectory& a, const OpenDirectory& b) { return a.lastUse < b.lastUse; });
+  if (slot.fd >= 0) close(slot.fd);
+  slot = {directoryKey(path), fd, ++tree.directoryUses, false};
+  return {DirStatus::ok, fd, 0, &slot};
+}
+
+// The pid in a name that is exactly ".oxtrel-<pid>-<n>.tmp", as nameTemporary makes them; 0 for
+// any other name.
+pid_t temporaryOwner(std::string_view name) {
+  constexpr std::string_view kPrefix = ".oxtrel-", kSuffix = ".tmp";
+  if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix)) return 0;
+  name = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == name.size()) return 0;
+  if (!std::all_of(name.begin(), name.end(), [&](const char& c) { return isDigit(c) || &c == &name[dash]; })) return 0;
+  pid_t pid = 0;
+  for (char c : name.substr(0, dash)) pid = pid * 10 + (c - '0');
+  return pid;
+}
+
+// Removes the temporaries of processes that are gone (killed before they could clean up) from a
+// directory this run is about to write into; once per directory and run. Best effort: a directory
+// that cannot be listed is written all the same.
+void sweepLeftovers(OutputTree& tree, OpenDirectory& dir) {
+  if (dir.swept) return;
+  dir.swept = true;
+  if (!tree.sweptKeys.insert(dir.key).second) return;
+  int listFd = openat(dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return;
+  DIR* listing = fdopendir(listFd);
+  if (!listing) {
+    close(listFd);
+    return;
+  }
+  while (const dirent* entry = readdir(listing)) {
+    pid_t owner = temporaryOwner(entry->d_name);
+    if (owner != 0 && owner != tree.pid && kill(owner, 0) != 0 && errno == ESRCH)
+      unlinkat(dir.fd, entry->d_name, 0);
+  }
+  closedir(listing);
 }
 
 bool writeAll(int fd, std::span<const uint8_t> bytes) {
@@ -184,10 +231,18 @@ int linkUnnamed(OutputTree& tree, int fd, int dirFd, const char* name) {
     // Kernels that keep AT_EMPTY_PATH for privileged callers still follow the /proc link.
     tree.linkByDescriptor = false;
   }
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  return linkat(AT_FDCWD, link, dirFd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  if (tree.linkThroughProc) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, link, dirFd, name, AT_SYMLINK_FOLLOW) == 0) return 0;
+    // No /proc (a container, a chroot), or one that may not be followed.
+    if (errno != ENOENT && errno != EPERM && errno != EACCES) return errno;
+    tree.linkThroughProc = false;
+  }
+  return EOPNOTSUPP;
 }
+
+bool canNameUnnamed(const OutputTree& tree) { return tree.linkByDescriptor || tree.linkThroughProc; }
 
 // Names the unnamed file fd `name` in dirFd, replacing what is there (a file or a symbolic link;
 // a directory is refused) by linking it under a temporary name and renaming that over.
@@ -200,6 +255,7 @@ int publishUnnamed(OutputTree& tree, int fd, int dirFd, const char* name) {
     error = linkUnnamed(tree, fd, dirFd, temporary);
   }
   if (error != 0) return error;
+  if (tree.onTemporaryLinked) tree.onTemporaryLinked();
   if (renameat(dirFd, temporary, dirFd, name) == 0) return 0;
   error = errno;
   unlinkat(dirFd, temporary, 0);
@@ -218,6 +274,10 @@ std::optional<WriteResult> writeUnnamed(OutputTree& tree, int dirFd, const std::
   }
   int error = fill(tree, fd, content) ? publishUnnamed(tree, fd, dirFd, name.c_str()) : errno;
   if (close(fd) != 0 && error == 0) error = errno;
+  if (error != 0 && !canNameUnnamed(tree)) {
+    tree.unnamedFiles = false;
+    return std::nullopt;
+  }
   if (error != 0) return WriteResult{WriteStatus::failed, error};
   return WriteResult{WriteStatus::ok, 0};
 }
@@ -232,6 +292,7 @@ WriteResult writeNamedTemporary(OutputTree& tree, int dirFd, const std::string& 
     written = false;
     error = errno;
   }
+  if (written && tree.onTemporaryLinked) tree.onTemporaryLinked();
   if (written && renameat(dirFd, temporary, dirFd, name.c_str()) != 0) {
     written = false;
     error = errno;
@@ -268,10 +329,11 @@ OutputTree makeOutputTree(int parentFd) {
 }
 
 void closeOutputTree(OutputTree& tree) {
-  if (tree.openDirFd >= 0) close(tree.openDirFd);
+  for (OpenDirectory& open : tree.openDirs)
+    if (open.fd >= 0) close(open.fd);
   if (tree.dataFd >= 0) close(tree.dataFd);
-  tree.openDirFd = tree.dataFd = -1;
-  tree.openDirKey.clear();
+  tree.openDirs = {};
+  tree.dataFd = -1;
 }
 
 WriteStatus checkOutputPath(OutputTree& tree, const OutputPath& path) {
@@ -288,6 +350,7 @@ WriteResult writeContent(OutputTree& tree, const OutputPath& path, const Content
   DirLookup dir = openDirectory(tree, path, true);
   if (dir.status == DirStatus::unsafe) return {WriteStatus::unsafe, 0};
   if (dir.status != DirStatus::ok) return {WriteStatus::failed, dir.error};
+  sweepLeftovers(tree, *dir.entry);
 
   std::string name(path.fileName);
   if (tree.unnamedFiles) {

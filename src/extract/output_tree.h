@@ -8,13 +8,17 @@
 // own name is replaced, never written through. A file is written unnamed (O_TMPFILE) in its
 // destination directory and linked under its final name once complete; when that name is taken
 // it is linked under a short hidden temporary name and renamed over it; file systems without
-// unnamed files get the temporary name from the start. Either way a failed or killed run never
-// leaves a partial file under a final name.
+// unnamed files get the temporary name from the start, and so do all files once neither way of
+// naming an unnamed file is allowed. Either way a failed or killed run never leaves a partial file
+// under a final name. The first time a run writes into an existing directory it removes the
+// temporaries there whose process is gone (a run killed outright leaves its own behind).
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace oxtrel {
@@ -28,16 +32,30 @@ struct OutputPath {
 // Splits relative (the part of the output path after "data\") at both separators.
 OutputPath splitOutputPath(std::string_view relative);
 
+struct OpenDirectory {
+  std::string key;  // its directories below `data`, each followed by '/'
+  int fd = -1;
+  uint64_t lastUse = 0;
+  bool swept = false;  // leftover temporaries removed (or known to be) since it was opened
+};
+
 struct OutputTree {
   int parentFd = -1;        // the directory that holds `data`
   int dataFd = -1;          // opened on first use
-  std::string openDirKey;   // directories of the open directory, joined with '/'
-  int openDirFd = -1;      // entries come folder by folder, so one open directory serves a run
+  // Entries come folder by folder, but may alternate between a few folders (siblings, or two deep
+  // ones): the least recently used of these is the one closed, so no switch walks a path again.
+  std::array<OpenDirectory, 4> openDirs;
+  uint64_t directoryUses = 0;
+  std::unordered_set<std::string> sweptKeys;  // directories already swept by this run
   uint64_t temporaries = 0;
   int pid = 0;             // in temporary names
   bool unnamedFiles = true;      // cleared once the file system refuses O_TMPFILE
   bool linkByDescriptor = true;  // cleared once the kernel refuses linkat(AT_EMPTY_PATH)
+  bool linkThroughProc = true;   // cleared once /proc/self/fd cannot be linked from either
   bool copyInKernel = true;      // cleared once copy_file_range is refused for these files
+  // Called just before a temporary is renamed to its final name, while a temporary name stands
+  // in the directory: lets tests interrupt a run there.
+  void (*onTemporaryLinked)() = nullptr;
 };
 
 // parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.
