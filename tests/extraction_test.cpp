@@ -258,10 +258,12 @@ TEST(Extraction, SymbolicLinksBelowDataAreNeverFollowed) {
   ASSERT_EQ(mkdir((dir / "data/real").c_str(), 0755), 0);
   ASSERT_EQ(symlink("../outside", (dir / "data/evil").c_str()), 0);
   ASSERT_EQ(symlink("../../outside/victim.nif", (dir / "data/real/final.nif").c_str()), 0);
+  ASSERT_EQ(symlink("real", (dir / "data/inner").c_str()), 0);  // stays below data, still refused
   TestArchive a;
   a.folders = {{.name = "evil", .files = {{.name = "victim.nif", .payload = bytesOf("overwritten")}}},
                {.name = "evil\\deeper", .files = {{.name = "new.nif", .payload = bytesOf("new")}}},
-               {.name = "real", .files = {{.name = "final.nif", .payload = bytesOf("replaced")}}}};
+               {.name = "real", .files = {{.name = "final.nif", .payload = bytesOf("replaced")}}},
+               {.name = "inner", .files = {{.name = "through.nif", .payload = bytesOf("through")}}}};
   Bytes archive = buildArchive(a);
   auto r = recordsOf(archive);
   Outcome run = extract(dir, archive);
@@ -271,9 +273,11 @@ TEST(Extraction, SymbolicLinksBelowDataAreNeverFollowed) {
                 errorLine("Error: unsafe path at %8x %s\n", r[0][0], "data\\evil\\victim.nif") +
                 fileLine(r[1][0], "data\\evil\\deeper\\new.nif") +
                 errorLine("Error: unsafe path at %8x %s\n", r[1][0], "data\\evil\\deeper\\new.nif") +
-                fileLine(r[2][0], "data\\real\\final.nif"));
+                fileLine(r[2][0], "data\\real\\final.nif") + fileLine(r[3][0], "data\\inner\\through.nif") +
+                errorLine("Error: unsafe path at %8x %s\n", r[3][0], "data\\inner\\through.nif"));
   EXPECT_EQ(snapshotTree(dir / "outside"), (Tree{{"victim.nif", "untouched"}}));
-  EXPECT_EQ(run.tree, (Tree{{"evil", "-> ../outside"}, {"real/", ""}, {"real/final.nif", "replaced"}}));
+  EXPECT_EQ(run.tree, (Tree{{"evil", "-> ../outside"}, {"inner", "-> real"}, {"real/", ""},
+                            {"real/final.nif", "replaced"}}));
 }
 
 TEST(Extraction, DataMayItselfBeALink) {
@@ -374,14 +378,6 @@ TEST(Extraction, PayloadsBeyondTwoGibibytesAreRead) {
   EXPECT_EQ(result.out, "c0000000        5 data\\far\\away.wav\n");
   EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"far/", ""}, {"far/away.wav", "FAR!!"}}));
 }
-
-}  // namespace
-}  // namespace oxtrel
-
-namespace oxtrel {
-namespace {
-
-using namespace oxtrel::testing;
 
 TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,6 +1,7 @@
 #include "scratch.h"
 
 #include <ftw.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -75,13 +76,6 @@ void writeTree(const std::string& root, const std::map<std::string, std::string>
     writeFile(path.string(), bytesOf(contents));
   }
 }
-
-}  // namespace oxtrel::testing
-
-#include <sys/mman.h>
-#include <unistd.h>
-
-namespace oxtrel::testing {
 
 int memoryFile(const Bytes& bytes) {
   int fd = memfd_create("archive", MFD_CLOEXEC);

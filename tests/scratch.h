@@ -30,10 +30,6 @@ std::map<std::string, std::string> snapshotTree(const std::string& root);
 // Writes each file of files (relative path -> contents) below root, making directories as needed.
 void writeTree(const std::string& root, const std::map<std::string, std::string>& files);
 
-}  // namespace oxtrel::testing
-
-namespace oxtrel::testing {
-
 // An anonymous in-memory file holding bytes, positioned at 0; the caller closes it.
 int memoryFile(const Bytes& bytes);
 
