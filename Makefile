@@ -7,14 +7,16 @@ ARCHIVE ?= examples/sample.vrk
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= /tmp/oxtrel-fuzz-$(shell printf %s "$(CURDIR)" | md5sum | cut -c1-8)
 FUZZ_SECONDS ?= 60
+# WERROR=ON turns warnings into errors, as the CI builds do.
+WERROR ?= OFF
 
-.PHONY: deps build run sample test clean test-sanitize fuzz-build fuzz fuzz-seeds bench bench-quick
+.PHONY: deps build run sample test clean test-sanitize fuzz-build fuzz fuzz-seeds bench bench-quick format
 
 deps:
 	@scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -41,7 +43,7 @@ bench-quick:
 	@$(MAKE) --no-print-directory bench BENCH_ARGS=--quick
 
 test-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_SANITIZE=ON >/dev/null
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_SANITIZE=ON -DOXTREL_WERROR=$(WERROR) >/dev/null
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -56,6 +58,11 @@ fuzz: fuzz-build
 # Rewrites fuzz/corpus from the archives the seed tool builds and the sample.
 fuzz-seeds: fuzz-build
 	$(FUZZ_BUILD)/fuzz/seed_corpus fuzz/corpus $(wildcard examples/sample.vrk)
+
+# Reformats the C++ sources by .clang-format.
+format:
+	@scripts/install-deps.sh clang-format
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)

@@ -12,9 +12,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "catalogue/archive_file.h"
+#include "io/positional_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/little_endian.h"
+#include "catalogue/payload_format.h"
 
 namespace {
 
@@ -31,22 +32,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: inflate_floor <compressed archive>\n");
     return 2;
   }
-  oxtrel::OpenArchiveResult opened = oxtrel::openArchive(argv[1]);
-  if (opened.error != 0) {
+  oxtrel::Result<oxtrel::PositionalFile> opened = oxtrel::openPositionalFile(argv[1]);
+  if (!opened) {
     std::fprintf(stderr, "inflate_floor: cannot open %s\n", argv[1]);
     return 1;
   }
-  oxtrel::LoadResult loaded = oxtrel::loadCatalogue(opened.file);
-  if (loaded.status != oxtrel::LoadStatus::ok || !oxtrel::isCompressed(loaded.catalogue.header)) {
+  oxtrel::Result<oxtrel::Catalogue> loaded = oxtrel::loadCatalogue(*opened);
+  if (!loaded || !oxtrel::isCompressed(loaded->header)) {
     std::fprintf(stderr, "inflate_floor: %s is not a readable compressed archive\n", argv[1]);
     return 1;
   }
   std::vector<std::vector<uint8_t>> payloads;
   size_t largest = 0;
-  for (const oxtrel::Folder& folder : loaded.catalogue.folders)
+  for (const oxtrel::Folder& folder : loaded->folders)
     for (const oxtrel::FileRecord& record : folder.files) {
       std::vector<uint8_t>& p = payloads.emplace_back(record.size);
-      if (record.size < 4 || !oxtrel::readAt(opened.file, record.offset, p.data(), p.size())) {
+      if (record.size < oxtrel::kUnpackedSizeBytes || !oxtrel::readAt(*opened, record.offset, p)) {
         std::fprintf(stderr, "inflate_floor: bad payload at %x\n", record.offset);
         return 1;
       }
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   for (const std::vector<uint8_t>& p : payloads) {
     size_t produced = 0;
-    if (libdeflate_zlib_decompress(d, p.data() + 4, p.size() - 4, out.data(), out.size(), &produced) !=
+    if (libdeflate_zlib_decompress(d, p.data() + oxtrel::kUnpackedSizeBytes, p.size() - oxtrel::kUnpackedSizeBytes, out.data(), out.size(), &produced) !=
         LIBDEFLATE_SUCCESS)
       return 1;
   }
@@ -68,9 +69,8 @@ int main(int argc, char** argv) {
   start = cpuSeconds();
   for (const std::vector<uint8_t>& p : payloads) {
     uLongf produced = out.size();
-    if (uncompress(out.data(), &produced, p.data() + 4, p.size() - 4) != Z_OK) return 1;
+    if (uncompress(out.data(), &produced, p.data() + oxtrel::kUnpackedSizeBytes, p.size() - oxtrel::kUnpackedSizeBytes) != Z_OK) return 1;
   }
   std::printf("%.3f %.3f\n", fast, cpuSeconds() - start);
-  oxtrel::closeArchive(opened.file);
   return 0;
 }

@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "catalogue/name_hash.h"
-#include "catalogue/name_index.h"
 
 namespace {
 
@@ -264,8 +263,7 @@ int main(int argc, char** argv) {
                                  : o.extensions[1 + r.below(o.extensions.size() - 1)];
     for (uint64_t n = r.below(1000);; ++n) {
       name = word(r) + "_" + std::to_string(n) + ext;
-      oxtrel::SplitName split = oxtrel::splitAtLastDot(name);
-      if (hashes.insert(oxtrel::computeNameHash(split.base, split.extension)).second) break;
+      if (hashes.insert(oxtrel::hashFileName(name)).second) break;
     }
     std::filesystem::path dir = std::filesystem::path(o.out) / "data" / folders[owner[i]];
     std::filesystem::create_directories(dir);

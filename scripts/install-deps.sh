@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, only when one is missing.
+# Installs the Debian packages that building and testing need, only when one is missing; silent
+# when all are there (one dpkg-query call).
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
-packages=(g++ cmake make pkg-config libgtest-dev zlib1g-dev libdeflate-dev groff-base "$@")
+packages=(g++ cmake make pkg-config libgtest-dev zlib1g-dev libdeflate-dev groff-base nlohmann-json3-dev "$@")
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null | awk '/ install ok installed$/ {print $1}' || true)
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"

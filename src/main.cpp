@@ -1,44 +1,182 @@
-// oxtrel: extracts every file of an archive into ./data.
+// oxtrel: extracts, tests, lists or streams the files of an archive.
 
-#include <fcntl.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <new>
+#include <string>
 
+#include "cli/console_lines.h"
+#include "cli/progress_line.h"
+#include "cli/standard_output.h"
 #include "extract/extraction_run.h"
 #include "extract/stop_signals.h"
 
 namespace {
 
-const char kUsage[] = "Usage: oxtrel <vrkfile>\n";
+using namespace oxtrel;
+
+const char kUsage[] = "Usage: oxtrel [OPTION]... <vrkfile> [PATTERN]...\n";
+
+const char kHelp[] =
+    "Extracts the files of a .vrk archive into ./data, rebuilding its folder tree there.\n"
+    "PATTERNs pick entries by their path below data, written folder/sub/name.ext: '*' and '?'\n"
+    "stay within one level, '**' crosses levels, [...] is a class; letters match either case.\n"
+    "\n"
+    "  -l, --list            list entries, sizes and totals; write nothing  oxtrel -l a.vrk\n"
+    "      --json            with --list: one JSON object per record        oxtrel --json a.vrk\n"
+    "  -t, --test            read and check every entry; write nothing      oxtrel -t a.vrk\n"
+    "  -C, --directory=DIR   put data in DIR, which must exist              oxtrel -C /tmp/out a.vrk\n"
+    "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
+    "  -O, --to-stdout       entries' contents to standard output, lines to standard error\n"
+    "                                                                       oxtrel -O a.vrk 'ui/logo.dds' > logo.dds\n"
+    "  -k, --keep-existing   never replace a file that exists               oxtrel -k a.vrk\n"
+    "  -q, --quiet           no entry lines; warnings and errors remain     oxtrel -q a.vrk\n"
+    "      --progress        a progress line on standard error, always      oxtrel --progress a.vrk\n"
+    "      --no-progress     no progress line, even on a terminal           oxtrel --no-progress a.vrk\n"
+    "  -h, --help            print this help and exit\n"
+    "      --version         print the version and exit\n"
+    "\n"
+    "Exit status: 0 nothing reported; 1 any Warning or Error line, the archive cannot be read, a\n"
+    "pattern matched nothing, or standard output could not be written; 2 wrong usage; 3 out of memory.\n";
+
+enum class ParseOutcome { run, help, version, usage };
+
+struct Arguments {
+  ExtractOptions options;
+  const char* archive = nullptr;
+  bool json = false;
+  int progress = -1;  // -1 automatic, 0 off, 1 forced
+  std::string why;    // what was wrong, for ParseOutcome::usage
+};
+
+const char* modeOption(RunMode mode) {
+  switch (mode) {
+    case RunMode::list: return "--list";
+    case RunMode::json: return "--json";
+    case RunMode::test: return "--test";
+    case RunMode::toStdout: return "--to-stdout";
+    case RunMode::extract: break;
+  }
+  return "";
+}
+
+// Records a mode option; two different ones cannot go together (--json refines --list).
+bool setMode(Arguments& args, RunMode mode) {
+  RunMode& current = args.options.mode;
+  if (current == mode || current == RunMode::extract) {
+    current = mode;
+    return true;
+  }
+  args.why = std::string(modeOption(current)) + " and " + modeOption(mode) + " cannot go together";
+  return false;
+}
+
+ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
+  enum { kJson = 256, kProgress, kNoProgress, kVersion };
+  const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
+                                {"json", no_argument, nullptr, kJson},
+                                {"test", no_argument, nullptr, 't'},
+                                {"directory", required_argument, nullptr, 'C'},
+                                {"exclude", required_argument, nullptr, 'x'},
+                                {"to-stdout", no_argument, nullptr, 'O'},
+                                {"keep-existing", no_argument, nullptr, 'k'},
+                                {"quiet", no_argument, nullptr, 'q'},
+                                {"progress", no_argument, nullptr, kProgress},
+                                {"no-progress", no_argument, nullptr, kNoProgress},
+                                {"help", no_argument, nullptr, 'h'},
+                                {"version", no_argument, nullptr, kVersion},
+                                {nullptr, 0, nullptr, 0}};
+  opterr = 0;  // messages are ours, without argv[0]'s path
+  int c;
+  while ((c = getopt_long(argc, argv, ":ltC:x:Okqh", longOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'l':
+        if (!setMode(args, args.json ? RunMode::json : RunMode::list)) return ParseOutcome::usage;
+        break;
+      case kJson:
+        if (args.options.mode == RunMode::list) args.options.mode = RunMode::json;
+        if (!setMode(args, RunMode::json)) return ParseOutcome::usage;
+        args.json = true;
+        break;
+      case 't':
+        if (!setMode(args, RunMode::test)) return ParseOutcome::usage;
+        break;
+      case 'O':
+        if (!setMode(args, RunMode::toStdout)) return ParseOutcome::usage;
+        break;
+      case 'C': args.options.directory = optarg; break;
+      case 'x': args.options.excludes.emplace_back(optarg); break;
+      case 'k': args.options.keepExisting = true; break;
+      case 'q': args.options.quiet = true; break;
+      case kProgress: args.progress = 1; break;
+      case kNoProgress: args.progress = 0; break;
+      case 'h': return ParseOutcome::help;
+      case kVersion: return ParseOutcome::version;
+      case ':': args.why = std::string(argv[optind - 1]) + " needs a value"; return ParseOutcome::usage;
+      default:
+        args.why = "unknown option '" + (optopt ? std::string("-") + char(optopt) : std::string(argv[optind - 1])) + "'";
+        return ParseOutcome::usage;
+    }
+  }
+  if (optind >= argc) {
+    args.why = "no archive given";
+    return ParseOutcome::usage;
+  }
+  args.archive = argv[optind];
+  for (int i = optind + 1; i < argc; ++i) args.options.includes.emplace_back(argv[i]);
+  return ParseOutcome::run;
+}
+
+int run(Arguments& args) {
+  ExtractOptions& options = args.options;
+  bool listing = options.mode == RunMode::list || options.mode == RunMode::json;
+  bool automatic = !listing && isatty(STDERR_FILENO) && (!isatty(STDOUT_FILENO) || options.quiet);
+  options.progress = args.progress == 1 || (args.progress == -1 && automatic);
+
+  Console console;
+  console.quiet = options.quiet;
+  console.json = options.mode == RunMode::json;
+  // Standard output carries only data in these modes; every line goes to standard error.
+  if (options.mode == RunMode::toStdout || options.mode == RunMode::json) console.lines = stderr;
+  ProgressLine progress;
+  if (options.progress) {
+    console.progress = &progress;
+    console.linesShareProgressTerminal = console.lines == stderr || isatty(STDOUT_FILENO);
+  }
+  // A listing writes nothing that a signal could leave half done.
+  if (!listing) catchStopSignals();
+  return runArchivePath(args.archive, options, consoleSink(console), stdout);
+}
+
+int dispatch(int argc, char** argv) {
+  if (argc == 1) {
+    std::fputs(kUsage, stdout);
+    return kExitUsage;
+  }
+  Arguments args;
+  switch (parseArguments(argc, argv, args)) {
+    case ParseOutcome::usage: std::fprintf(stderr, "oxtrel: %s\n%s", args.why.c_str(), kUsage); return kExitUsage;
+    case ParseOutcome::help: std::printf("%s\n%s", kUsage, kHelp); return kExitOk;
+    case ParseOutcome::version: std::printf("oxtrel %s\n", OXTREL_VERSION); return kExitOk;
+    case ParseOutcome::run: break;
+  }
+  try {
+    return run(args);
+  } catch (const std::bad_alloc&) {
+    // Lines already printed stay; nothing more is said.
+    return kExitOutOfMemory;
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace oxtrel;
+  guardStandardDescriptors();
   // Line-at-a-time output only helps a person watching; pipes and files get full buffering.
   if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-
-  if (argc != 2) {
-    std::fputs(kUsage, stdout);
-    return kExitUsage;
-  }
-  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (std::strcmp(argv[1], "--version") == 0) {
-    std::printf("oxtrel %s\n", OXTREL_VERSION);
-    return kExitOk;
-  }
-  catchStopSignals();
-  try {
-    return runExtraction(argv[1], AT_FDCWD, stdout);
-  } catch (const std::bad_alloc&) {
-    // Lines already printed stay; nothing more is said.
-    std::fflush(stdout);
-    return kExitOutOfMemory;
-  }
+  int status = dispatch(argc, argv);
+  if (!closeStandardOutput("oxtrel") && status == kExitOk) status = kExitProblem;
+  return status;
 }

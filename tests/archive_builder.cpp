@@ -4,22 +4,17 @@
 
 #include "catalogue/little_endian.h"
 #include "catalogue/name_hash.h"
-#include "catalogue/name_index.h"
+#include "catalogue/payload_format.h"
 
 namespace oxtrel::testing {
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-NameHash hashOfName(std::string_view name) {
-  SplitName split = splitAtLastDot(name);
-  return computeNameHash(split.base, split.extension);
-}
-
 Bytes compressedPayload(const Bytes& plain, std::optional<uint32_t> unpackedSize) {
   uLongf length = compressBound(plain.size());
-  Bytes out(4 + length);
-  compress2(out.data() + 4, &length, plain.data(), plain.size(), 6);
-  out.resize(4 + length);
+  Bytes out(kUnpackedSizeBytes + length);
+  compress2(out.data() + kUnpackedSizeBytes, &length, plain.data(), plain.size(), 6);
+  out.resize(kUnpackedSizeBytes + length);
   storeLe32(out.data(), unpackedSize.value_or(uint32_t(plain.size())));
   return out;
 }
@@ -55,7 +50,7 @@ Bytes buildArchive(const TestArchive& a) {
   encodeHeader(header, out.data());
   Bytes payloads;
   for (const TestFolder& folder : a.folders) {
-    FolderRecord record{folder.hash.value_or(hashOfName(folder.name)),
+    FolderRecord record{folder.hash.value_or(computeNameHash(folder.name, {})),
                         folder.fileCount.value_or(uint32_t(folder.files.size())), folder.blockOffset};
     size_t at = out.size();
     out.resize(at + kFolderRecordSize);
@@ -66,7 +61,7 @@ Bytes buildArchive(const TestArchive& a) {
     out.push_back(folder.nameLength.value_or(uint8_t(stored.size())));
     out.insert(out.end(), stored.begin(), stored.end());
     for (const TestFile& file : folder.files) {
-      FileRecord record{file.hash.value_or(hashOfName(file.name)),
+      FileRecord record{file.hash.value_or(hashFileName(file.name)),
                         file.size.value_or(uint32_t(file.payload.size())),
                         file.offset.value_or(uint32_t(payloadPos + payloads.size()))};
       payloads.insert(payloads.end(), file.payload.begin(), file.payload.end());

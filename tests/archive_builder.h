@@ -45,9 +45,6 @@ struct TestArchive {
 
 Bytes buildArchive(const TestArchive& archive);
 
-// The hash the archive stores for a full file name.
-NameHash hashOfName(std::string_view name);
-
 // A compressed payload: 4-byte unpacked size, then a zlib stream of plain.
 Bytes compressedPayload(const Bytes& plain, std::optional<uint32_t> unpackedSize = std::nullopt);
 

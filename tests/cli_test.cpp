@@ -12,16 +12,13 @@ namespace {
 
 using namespace oxtrel::testing;
 
-const std::string kUsage = "Usage: oxtrel <vrkfile>\n";
+const std::string kUsage = "Usage: oxtrel [OPTION]... <vrkfile> [PATTERN]...\n";
 
-TEST(Cli, WrongArgumentCountPrintsUsageAndExits2) {
+TEST(Cli, NoArgumentsPrintsUsageAndExits2) {
   ScratchDir dir;
-  writeFile(dir / "a.vrk", buildArchive(TestArchive{}));
-  for (const auto& args : {std::vector<std::string>{}, {"a.vrk", "a.vrk"}, {"a.vrk", "b", "c"}}) {
-    ProcessResult r = runOxtrel(args, dir.path);
-    EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_EQ(r.out, kUsage);
-  }
+  ProcessResult r = runOxtrel({}, dir.path);
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_EQ(r.out, kUsage);
   EXPECT_EQ(snapshotTree(dir.path).count("data/"), 0u);
 }
 
@@ -30,7 +27,7 @@ TEST(Cli, HelpAndVersion) {
   for (const char* flag : {"--help", "-h"}) {
     ProcessResult r = runOxtrel({flag}, dir.path);
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(r.out, kUsage);
+    EXPECT_TRUE(r.out.starts_with(kUsage));
   }
   ProcessResult v = runOxtrel({"--version"}, dir.path);
   EXPECT_EQ(v.exitStatus, 0);

@@ -11,9 +11,10 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "catalogue/archive_file.h"
+#include "catalogue/entry_path.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
+#include "cli/console_lines.h"
 #include "extract/extraction_run.h"
 #include "extract/payload_decoder.h"
 
@@ -81,6 +82,16 @@ struct ConsoleModel {
   std::string broken;      // the first line that is not what the program prints here
 };
 
+// A name as the console shows it: control bytes as \xNN.
+std::string shown(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7F ? format("\\x%02x", byte) : std::string(1, c);
+  }
+  return out;
+}
+
 // Reads the console record by record as the walk prints it, learning what was written.
 ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std::string_view console) {
   NameIndex index = buildNameIndex(std::span(archive).subspan(size_t(catalogue.nameBlockOffset), catalogue.header.totalNameLength),
@@ -97,22 +108,24 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
       };
       std::optional<std::string_view> name = lookup(index, record.hash);
       if (!name) {
-        std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());
+        std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), shown(folder.name).c_str());
         if (!in.take(warning)) return expected(warning);
         ++model.problems;
         continue;
       }
-      std::string path = "data\\" + folder.name + "\\" + std::string(*name);
-      std::string entry = format("%8x %8x %s\n", record.offset, record.size, path.c_str());
+      std::string path;
+      composeEntryPath(path, folder.name, *name);
+      std::string printed = shown(path);
+      std::string entry = format("%8x %8x %s\n", record.offset, record.size, printed.c_str());
       if (!in.take(entry)) return expected(entry);
-      auto error = [&](const char* pattern) { return format(pattern, record.offset, path.c_str()); };
+      auto error = [&](const char* pattern) { return format(pattern, record.offset, printed.c_str()); };
       bool written = false;
       if (in.take(error("Error: unsafe path at %8x %s\n")) || in.take(error("Error: truncated payload at %8x %s\n")) ||
           in.take(error("Error unpack at %8x %s\n"))) {
         ++model.problems;
       } else {
         if (in.take(error("Error: possibly packed at %8x %s\n"))) ++model.problems;
-        if (in.take(error("Error: unsafe path at %8x %s\n")) || in.takeLineStartingWith("Error: cannot write " + path + ": "))
+        if (in.take(error("Error: unsafe path at %8x %s\n")) || in.takeLineStartingWith("Error: cannot write " + printed + ": "))
           ++model.problems;
         else
           written = true;
@@ -124,12 +137,12 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         return model;
       }
       std::span<const uint8_t> payload(archive.data() + record.offset, record.size);
-      DecodedPayload decoded = decodePayload(decoder, isCompressed(catalogue.header), payload);
-      if (decoded.outcome == DecodeOutcome::unpackFailed) {
+      Result<DecodedPayload> decoded = decodePayload(decoder, isCompressed(catalogue.header), payload);
+      if (!decoded) {
         model.broken = "wrote " + path + ", whose payload cannot be decoded";
         return model;
       }
-      model.files[treeKey(std::string_view(path).substr(5))] = std::string(decoded.bytes.begin(), decoded.bytes.end());
+      model.files[treeKey(belowDataRoot(path))] = std::string(decoded->bytes.begin(), decoded->bytes.end());
     }
   }
   if (!in.rest.empty()) model.broken = "unexpected console text: " + std::string(in.rest.substr(0, 200));
@@ -182,20 +195,20 @@ void prepareSite(RunSite& site, const Bytes& archive, bool archiveOnDisk, bool p
 }
 
 RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
-  int fd = memoryFile(archive);
-  OpenArchiveResult opened = archiveFromDescriptor(fd);
+  PositionalFile file = memoryFile(archive);
   int runFd = open(site.runDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   char* text = nullptr;
   size_t length = 0;
   FILE* console = open_memstream(&text, &length);
-  if (opened.error != 0 || runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
+  if (runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
   RunOutcome outcome;
-  outcome.status = extractArchive(opened.file, kSiteArchiveName, runFd, console);
+  Console lines;
+  lines.lines = console;
+  outcome.status = runArchive(file, kSiteArchiveName, runFd, ExtractOptions{}, consoleSink(lines), nullptr);
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);
   close(runFd);
-  close(fd);
   return outcome;
 }
 
@@ -216,16 +229,14 @@ std::vector<std::string> checkRun(const RunSite& site, const Bytes& archive, con
   if (site.archiveOnDisk) expectedOutside[std::string("run/") + kSiteArchiveName] = std::string(archive.begin(), archive.end());
   if (outside != expectedOutside) broken.push_back("something outside data was created or changed");
 
-  int fd = memoryFile(archive);
-  LoadResult loaded = loadCatalogue(archiveFromDescriptor(fd).file);
-  close(fd);
+  Result<Catalogue> loaded = loadCatalogue(memoryFile(archive));
   ConsoleModel model;
-  if (loaded.status != LoadStatus::ok) {
+  if (!loaded) {
     std::string line = format("Error: truncated catalogue in %s\n", kSiteArchiveName);
     model.problems = 1;
     if (outcome.console != line) model.broken = "expected " + line + "got " + outcome.console.substr(0, 200);
   } else {
-    model = modelConsole(archive, loaded.catalogue, outcome.console);
+    model = modelConsole(archive, *loaded, outcome.console);
   }
   if (!model.broken.empty()) broken.push_back("console: " + model.broken);
   int status = model.problems ? 1 : 0;

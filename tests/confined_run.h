@@ -35,7 +35,7 @@ struct RunOutcome {
   std::string console;
 };
 
-// extractArchive on the archive read from memory, into the site's run directory.
+// A default run (extract everything) on the archive read from memory, into the site's run directory.
 RunOutcome extractInProcess(const RunSite& site, const Bytes& archive);
 
 // Every rule the run broke; empty when it kept them all:

@@ -38,11 +38,9 @@ std::string errorLine(const char* format, const FileRecord& r, const std::string
 
 // The records as the archive stores them, to know the offsets the lines must show.
 std::vector<std::vector<FileRecord>> recordsOf(const Bytes& bytes) {
-  int fd = memoryFile(bytes);
-  LoadResult r = loadCatalogue(archiveFromDescriptor(fd).file);
-  close(fd);
+  Result<Catalogue> r = loadCatalogue(memoryFile(bytes));
   std::vector<std::vector<FileRecord>> out;
-  for (const Folder& f : r.catalogue.folders) out.push_back(f.files);
+  for (const Folder& f : r->folders) out.push_back(f.files);
   return out;
 }
 
@@ -184,7 +182,7 @@ TEST(Extraction, LargeStoredPayloadsAreCheckedAndCopiedWhole) {
   // Large enough to go from the archive to the file without passing through a buffer.
   Bytes looksPacked(600 * 1024), plain(700 * 1024);
   for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i * 13 + (i >> 9));
-  std::copy(plain.begin(), plain.begin() + looksPacked.size(), looksPacked.begin());
+  std::copy_n(plain.begin(), looksPacked.size(), looksPacked.begin());
   looksPacked[4] = 0x78;
   looksPacked[5] = 0x9C;
   TestArchive a;

@@ -21,11 +21,9 @@ Bytes sampleArchive() { return readFile(OXTREL_SOURCE_DIR "/examples/sample.vrk"
 
 // Where the payloads begin: everything before is the catalogue.
 size_t catalogueEnd(const Bytes& archive) {
-  int fd = memoryFile(archive);
-  LoadResult loaded = loadCatalogue(archiveFromDescriptor(fd).file);
-  close(fd);
+  Result<Catalogue> loaded = loadCatalogue(memoryFile(archive));
   size_t end = archive.size();
-  for (const Folder& f : loaded.catalogue.folders)
+  for (const Folder& f : loaded->folders)
     for (const FileRecord& r : f.files) end = std::min<size_t>(end, r.offset);
   return end;
 }

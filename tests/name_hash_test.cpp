@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive_builder.h"
+#include "catalogue/name_hash.h"
 
 namespace oxtrel {
 namespace {
@@ -58,7 +59,7 @@ TEST(NameHash, NamesGiveTheirKnownBytes) {
       {"axyz.c", {0x7a, 0x79, 0x04, 0x61, 0x2d, 0x0c, 0x2e, 0x00}},
       {"ayyz.b", {0x7a, 0x79, 0x04, 0x61, 0x2d, 0x0c, 0x2e, 0x00}},
   };
-  for (const Case& c : cases) EXPECT_EQ(testing::hashOfName(c.name), c.bytes) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(hashFileName(c.name), c.bytes) << c.name;
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ namespace {
 
 using testing::Bytes;
 using testing::bytesOf;
-using testing::hashOfName;
 
 TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
   SplitName s = splitAtLastDot("a.b.nif");
@@ -35,12 +34,12 @@ TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
 // The index of block for records asking for the given names.
 NameIndex indexAsking(std::string_view block, uint32_t fileCount, const std::vector<std::string>& asked) {
   std::vector<uint64_t> wanted;
-  for (const std::string& name : asked) wanted.push_back(nameKey(hashOfName(name)));
+  for (const std::string& name : asked) wanted.push_back(nameKey(hashFileName(name)));
   return buildNameIndex(bytesOf(block), fileCount, wanted);
 }
 
 std::string found(const NameIndex& index, std::string_view name) {
-  std::optional<std::string_view> stored = lookup(index, hashOfName(name));
+  std::optional<std::string_view> stored = lookup(index, hashFileName(name));
   return stored ? std::string(*stored) : "<none>";
 }
 
@@ -106,23 +105,21 @@ TEST(NameIndex, ReadingInPiecesMatchesTheWholeBlock) {
     }
     std::vector<uint64_t> wanted;
     for (const std::string& name : pool)
-      if (random() % 2) wanted.push_back(nameKey(hashOfName(name)));
-    wanted.push_back(nameKey(hashOfName("")));
+      if (random() % 2) wanted.push_back(nameKey(hashFileName(name)));
+    wanted.push_back(nameKey(hashFileName("")));
     uint32_t fileCount = uint32_t(random() % 50);
 
     NameIndex whole = buildNameIndex(bytesOf(block), fileCount, wanted);
-    int fd = testing::memoryFile(bytesOf("pad" + block));
-    ArchiveFile file = archiveFromDescriptor(fd).file;
+    PositionalFile file = testing::memoryFile(bytesOf("pad" + block));
     for (size_t chunk : {1u, 2u, 3u, 5u, 16u, 4096u}) {
-      std::optional<NameIndex> pieces = readNameIndex(file, 3, uint32_t(block.size()), fileCount, wanted, chunk);
-      ASSERT_TRUE(pieces);
+      Result<NameIndex> pieces = readNameIndex(file, 3, uint32_t(block.size()), fileCount, wanted, chunk);
+      ASSERT_TRUE(pieces.ok());
       ASSERT_EQ(pieces->keys, whole.keys);
       for (const std::string& name : pool)
-        EXPECT_EQ(lookup(*pieces, hashOfName(name)), lookup(whole, hashOfName(name)))
+        EXPECT_EQ(lookup(*pieces, hashFileName(name)), lookup(whole, hashFileName(name)))
             << "round " << round << " chunk " << chunk << " " << name;
     }
-    EXPECT_FALSE(readNameIndex(file, 3, uint32_t(block.size() + 1), UINT32_MAX, wanted));  // the file ends first
-    close(fd);
+    EXPECT_FALSE(readNameIndex(file, 3, uint32_t(block.size() + 1), UINT32_MAX, wanted).ok());  // the file ends first
   }
 }
 

@@ -17,6 +17,8 @@
 #include "archive_builder.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
+#include "cli/console_lines.h"
+#include "extract/entry_selection.h"
 #include "extract/extraction_walk.h"
 #include "extract/stop_signals.h"
 #include "scratch.h"
@@ -69,22 +71,21 @@ TEST(WriteOutputFile, EveryNamingPathCreatesAndReplacesAlike) {
     ASSERT_EQ(symlink("../../outside/target", (dir / "data/d/link.nif").c_str()), 0);
     int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(parent, 0);
-    OutputTree tree = makeOutputTree(parent);
-    tree.unnamedFiles = mode.unnamed;
-    tree.linkByDescriptor = mode.byDescriptor;
-    tree.linkThroughProc = mode.throughProc;
+    OutputTree tree = makeOutputTree(parent, {.unnamedFiles = mode.unnamed,
+                                              .linkByDescriptor = mode.byDescriptor,
+                                              .linkThroughProc = mode.throughProc});
 
     auto write = [&](const char* path, const std::string& text) {
       return writeOutputFile(tree, splitOutputPath(path), bytesOf(text));
     };
-    EXPECT_EQ(write("d\\new.nif", "new").status, WriteStatus::ok) << mode.name;
-    EXPECT_EQ(write("d\\old.nif", "replaced").status, WriteStatus::ok) << mode.name;
-    EXPECT_EQ(write("d\\link.nif", "not through the link").status, WriteStatus::ok) << mode.name;
-    EXPECT_EQ(write("d/sub\\empty.nif", "").status, WriteStatus::ok) << mode.name;
-    WriteResult onDirectory = write("d\\dir.nif", "x");
-    EXPECT_EQ(onDirectory.status, WriteStatus::failed) << mode.name;
-    EXPECT_EQ(onDirectory.error, EISDIR) << mode.name;
-    closeOutputTree(tree);
+    EXPECT_TRUE(write("d\\new.nif", "new").ok()) << mode.name;
+    EXPECT_TRUE(write("d\\old.nif", "replaced").ok()) << mode.name;
+    EXPECT_TRUE(write("d\\link.nif", "not through the link").ok()) << mode.name;
+    EXPECT_TRUE(write("d/sub\\empty.nif", "").ok()) << mode.name;
+    Status onDirectory = write("d\\dir.nif", "x");
+    ASSERT_FALSE(onDirectory.ok()) << mode.name;
+    EXPECT_EQ(onDirectory.error().kind, ErrorKind::cannotWrite) << mode.name;
+    EXPECT_EQ(onDirectory.error().systemError, EISDIR) << mode.name;
     close(parent);
 
     EXPECT_EQ(snapshotTree(dir / "data"),
@@ -111,29 +112,21 @@ TEST(CopyOutputFile, CopiesTheRangeInTheKernelOrThroughABuffer) {
     writeFile(dir / "source", source);
     int sourceFd = open((dir / "source").c_str(), O_RDONLY | O_CLOEXEC);
     int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    OutputTree tree = makeOutputTree(parent);
-    tree.copyInKernel = inKernel;
+    OutputTree tree = makeOutputTree(parent, {.copyInKernel = inKernel});
     const uint64_t offset = 12345, length = source.size() - 2 * offset;
-    EXPECT_EQ(copyOutputFile(tree, splitOutputPath("x\\whole.dds"), {sourceFd, offset, length}).status, WriteStatus::ok);
-    EXPECT_EQ(copyOutputFile(tree, splitOutputPath("x\\empty.dds"), {sourceFd, offset, 0}).status, WriteStatus::ok);
-    WriteResult past = copyOutputFile(tree, splitOutputPath("x\\past.dds"), {sourceFd, source.size() - 10, 20});
-    EXPECT_EQ(past.status, WriteStatus::failed);
-    EXPECT_EQ(past.error, EIO);
-    closeOutputTree(tree);
+    EXPECT_TRUE(copyOutputFile(tree, splitOutputPath("x\\whole.dds"), {sourceFd, offset, length}).ok());
+    EXPECT_TRUE(copyOutputFile(tree, splitOutputPath("x\\empty.dds"), {sourceFd, offset, 0}).ok());
+    Status past = copyOutputFile(tree, splitOutputPath("x\\past.dds"), {sourceFd, source.size() - 10, 20});
+    ASSERT_FALSE(past.ok());
+    EXPECT_EQ(past.error().systemError, EIO);
     close(parent);
     close(sourceFd);
     auto written = snapshotTree(dir / "data");
     EXPECT_EQ(written.size(), 3u) << inKernel;
-    EXPECT_EQ(written["x/whole.dds"], std::string(source.begin() + offset, source.begin() + offset + length)) << inKernel;
+    EXPECT_EQ(written["x/whole.dds"], std::string(reinterpret_cast<const char*>(source.data()) + offset, size_t(length))) << inKernel;
     EXPECT_EQ(written["x/empty.dds"], "") << inKernel;
   }
 }
-
-}  // namespace
-}  // namespace oxtrel
-
-namespace oxtrel {
-namespace {
 
 using namespace oxtrel::testing;
 using Tree = std::map<std::string, std::string>;
@@ -156,11 +149,10 @@ TEST(WriteOutputFile, FallsBackToANamedTemporaryWithoutProc) {
         mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
       return 77;
     int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    OutputTree tree = makeOutputTree(parent);
-    tree.linkByDescriptor = false;
-    bool ok = writeOutputFile(tree, splitOutputPath("d\\new.nif"), bytesOf("new")).status == WriteStatus::ok &&
-              writeOutputFile(tree, splitOutputPath("d\\old.nif"), bytesOf("replaced")).status == WriteStatus::ok;
-    return ok && !tree.unnamedFiles ? 0 : 1;
+    OutputTree tree = makeOutputTree(parent, {.linkByDescriptor = false});
+    bool ok = writeOutputFile(tree, splitOutputPath("d\\new.nif"), bytesOf("new")).ok() &&
+              writeOutputFile(tree, splitOutputPath("d\\old.nif"), bytesOf("replaced")).ok();
+    return ok && !tree.publisher.options.unnamedFiles ? 0 : 1;
   });
   if (status == 77) GTEST_SKIP() << "no mount namespace here";
   EXPECT_EQ(status, 0);
@@ -178,7 +170,7 @@ TEST(WriteOutputFile, DirectoriesVisitedInTurnAreAllWrittenRight) {
     for (const char* folder : folders) {
       std::string name = "f" + std::to_string(round) + ".nif";
       std::string path = std::string(folder) + "\\" + name;
-      ASSERT_EQ(writeOutputFile(tree, splitOutputPath(path), bytesOf(path)).status, WriteStatus::ok) << path;
+      ASSERT_TRUE(writeOutputFile(tree, splitOutputPath(path), bytesOf(path)).ok()) << path;
       std::string key = folder;
       std::replace(key.begin(), key.end(), '\\', '/');
       expected[(key.empty() ? "" : key + "/") + name] = path;
@@ -186,7 +178,6 @@ TEST(WriteOutputFile, DirectoriesVisitedInTurnAreAllWrittenRight) {
       if (!key.empty()) expected[key + "/"] = "";
     }
   }
-  closeOutputTree(tree);
   close(parent);
   EXPECT_EQ(snapshotTree(dir / "data"), expected);
 }
@@ -205,16 +196,17 @@ TEST(WriteOutputFile, AStopSignalWaitsForTheFileAndTheWalkEndsAfterIt) {
     FILE* console = std::tmpfile();
     int status = inChild([&] {
       catchStopSignals();
-      int fd = memoryFile(bytes);
-      ArchiveFile file = archiveFromDescriptor(fd).file;
-      LoadResult loaded = loadCatalogue(file);
-      NameIndex index = buildNameIndex(std::span(bytes).subspan(size_t(loaded.catalogue.nameBlockOffset)),
-                                       loaded.catalogue.header.fileCount, requestedNameKeys(loaded.catalogue));
+      PositionalFile file = memoryFile(bytes);
+      Result<Catalogue> loaded = loadCatalogue(file);
+      if (!loaded) return 1;
+      NameIndex index = buildNameIndex(std::span(bytes).subspan(size_t(loaded->nameBlockOffset)),
+                                       loaded->header.fileCount, requestedNameKeys(*loaded));
       int parent = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      OutputTree tree = makeOutputTree(parent);
-      tree.unnamedFiles = unnamed;
-      tree.onTemporaryLinked = [] { raise(SIGINT); };
-      ExtractionSummary summary = extractAll(loaded.catalogue, index, file, tree, console);
+      OutputTree tree = makeOutputTree(parent, {.unnamedFiles = unnamed, .onTemporaryLinked = [] { raise(SIGINT); }});
+      Console lines;
+      lines.lines = console;
+      ExtractionSummary summary = extractAll(*loaded, index, file, tree, selectEntries(*loaded, index, {}, {}), {},
+                                             consoleSink(lines));
       std::fflush(console);
       return summary.stoppedBy == 0 ? 0 : 128 + summary.stoppedBy;
     });

@@ -13,6 +13,7 @@
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/little_endian.h"
 #include "catalogue/name_hash.h"
+#include "catalogue/payload_format.h"
 #include "scratch.h"
 
 namespace oxtrel {
@@ -21,16 +22,23 @@ namespace {
 using namespace oxtrel::testing;
 using Tree = std::map<std::string, std::string>;
 
+std::string failureOf(const PackReport& report) { return report.status ? "" : message(report.status.error()); }
+
 // Reads an archive back by its layout alone, checking each promise the writer makes about
 // placement and order on the way, and returns its files as "<folder>/<name>" -> contents.
 Tree readBack(const std::string& path) {
   Bytes bytes = readFile(path);
-  OpenArchiveResult opened = openArchive(path.c_str());
-  EXPECT_EQ(opened.error, 0);
-  LoadResult loaded = loadCatalogue(opened.file);
-  closeArchive(opened.file);
-  EXPECT_EQ(loaded.status, LoadStatus::ok);
-  const Catalogue& c = loaded.catalogue;
+  Result<PositionalFile> opened = openPositionalFile(path.c_str());
+  if (!opened) {
+    ADD_FAILURE() << message(opened.error());
+    return {};
+  }
+  Result<Catalogue> loaded = loadCatalogue(*opened);
+  if (!loaded) {
+    ADD_FAILURE() << message(loaded.error());
+    return {};
+  }
+  const Catalogue& c = *loaded;
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "OXTR");
   EXPECT_EQ(c.header.word4, 0u);
   EXPECT_EQ(c.header.tableOffset, kHeaderSize);
@@ -56,16 +64,20 @@ Tree readBack(const std::string& path) {
 
   Tree files;
   size_t k = 0;
+  NameHash previousHash{};
   for (size_t f = 0; f < c.folders.size(); ++f) {
     const Folder& folder = c.folders[f];
     EXPECT_EQ(folder.name.find('/'), std::string::npos) << "components are joined with '\\'";
-    EXPECT_EQ(folder.hash, computeNameHash(folder.name, std::nullopt));
-    EXPECT_EQ(c.folderRecords[f].blockOffset, blockAt);
+    FolderRecord folderRecord = decodeFolderRecord(bytes.data() + kHeaderSize + f * kFolderRecordSize);
+    EXPECT_EQ(folderRecord.hash, computeNameHash(folder.name, {}));
+    EXPECT_EQ(folderRecord.fileCount, folder.files.size());
+    EXPECT_EQ(folderRecord.blockOffset, blockAt);
     EXPECT_EQ(bytes[blockAt], folder.name.size() + 1);
     blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
     if (f > 0) {
-      EXPECT_LT(std::pair(c.folders[f - 1].hash, c.folders[f - 1].name), std::pair(folder.hash, folder.name));
+      EXPECT_LT(std::pair(previousHash, c.folders[f - 1].name), std::pair(folderRecord.hash, folder.name));
     }
+    previousHash = folderRecord.hash;
 
     std::string prefix = folder.name;
     std::replace(prefix.begin(), prefix.end(), '\\', '/');
@@ -74,7 +86,7 @@ Tree readBack(const std::string& path) {
       if (j > 0) {
         EXPECT_LT(folder.files[j - 1].hash, record.hash);
       }
-      EXPECT_EQ(record.hash, hashOfName(names[k])) << names[k];
+      EXPECT_EQ(record.hash, hashFileName(names[k])) << names[k];
       EXPECT_EQ(record.offset, payloadAt) << names[k];
       payloadAt += record.size;
       std::string contents(bytes.begin() + record.offset, bytes.begin() + record.offset + record.size);
@@ -82,7 +94,7 @@ Tree readBack(const std::string& path) {
         uLongf length = loadLe32(bytes.data() + record.offset);
         std::string plain(length, '\0');
         EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(plain.data()), &length,
-                             bytes.data() + record.offset + 4, record.size - 4), Z_OK);
+                             bytes.data() + record.offset + kUnpackedSizeBytes, record.size - kUnpackedSizeBytes), Z_OK);
         EXPECT_EQ(length, plain.size());
         contents = plain;
       }
@@ -107,7 +119,7 @@ TEST(Pack, WritesTablesThenPayloadsInHashOrder) {
   ScratchDir dir;
   writeTree(dir / "tree", kSmallTree);
   PackReport report = packDirectory(dir / "tree", dir / "a.vrk", {});
-  ASSERT_EQ(report.failure.message, "");
+  ASSERT_EQ(failureOf(report), "");
   EXPECT_EQ(readBack(dir / "a.vrk"), kSmallTree);
   EXPECT_EQ(report.fileCount, kSmallTree.size());
   EXPECT_EQ(report.folderCount, 3u);
@@ -122,7 +134,7 @@ TEST(Pack, CompressedPayloadsAreTheSizeThenAZlibStreamAtEveryLevel) {
   writeTree(dir / "tree", kSmallTree);
   for (int level : {kMinCompressionLevel, kDefaultCompressionLevel, kMaxCompressionLevel}) {
     PackReport report = packDirectory(dir / "tree", dir / "z.vrk", {.compress = true, .level = level});
-    ASSERT_EQ(report.failure.message, "") << level;
+    ASSERT_EQ(failureOf(report), "") << level;
     EXPECT_EQ(loadLe32(readFile(dir / "z.vrk").data() + 12), kCompressedFlag);
     EXPECT_EQ(readBack(dir / "z.vrk"), kSmallTree) << level;
   }
@@ -135,9 +147,9 @@ TEST(Pack, OneTreeAlwaysGivesTheSameBytes) {
   for (auto it = kSmallTree.rbegin(); it != kSmallTree.rend(); ++it) writeTree(dir / "two", {*it});
   for (bool compress : {false, true}) {
     PackOptions options{.compress = compress};
-    ASSERT_FALSE(failed(packDirectory(dir / "one", dir / "1.vrk", options).failure));
-    ASSERT_FALSE(failed(packDirectory(dir / "two", dir / "2.vrk", options).failure));
-    ASSERT_FALSE(failed(packDirectory(dir / "one", dir / "3.vrk", options).failure));
+    ASSERT_FALSE(!packDirectory(dir / "one", dir / "1.vrk", options).status.ok());
+    ASSERT_FALSE(!packDirectory(dir / "two", dir / "2.vrk", options).status.ok());
+    ASSERT_FALSE(!packDirectory(dir / "one", dir / "3.vrk", options).status.ok());
     EXPECT_EQ(readFile(dir / "1.vrk"), readFile(dir / "2.vrk"));
     EXPECT_EQ(readFile(dir / "1.vrk"), readFile(dir / "3.vrk"));
   }
@@ -149,26 +161,26 @@ TEST(Pack, RefusalsNameTheCauseAndLeaveNoArchive) {
     Tree files;
     std::map<std::string, off_t> sparse;
     PackOptions options;
-    PackFailureKind kind;
+    ErrorKind kind;
     std::vector<std::string> mentions;
   };
   const std::string longDir = std::string(200, 'd') + "/" + std::string(54, 'e');  // 255 bytes
-  ASSERT_EQ(hashOfName("axyz.c"), hashOfName("ayyz.b"));
+  ASSERT_EQ(hashFileName("axyz.c"), hashFileName("ayyz.b"));
   const std::vector<Refusal> refusals = {
       {"names differing in case", {{"a/Rock.nif", "1"}, {"b/rock.NIF", "2"}}, {}, {},
-       PackFailureKind::nameCollision, {"tree/a/Rock.nif", "tree/b/rock.NIF"}},
+       ErrorKind::nameCollision, {"tree/a/Rock.nif", "tree/b/rock.NIF"}},
       {"different names, one hash", {{"axyz.c", "1"}, {"x/ayyz.b", "2"}}, {}, {},
-       PackFailureKind::nameCollision, {"tree/axyz.c", "tree/x/ayyz.b"}},
+       ErrorKind::nameCollision, {"tree/axyz.c", "tree/x/ayyz.b"}},
       {"folder name of 255 bytes", {{longDir + "/f", ""}}, {}, {},
-       PackFailureKind::folderNameTooLong, {longDir, "255"}},
+       ErrorKind::folderNameTooLong, {longDir, "255"}},
       {"backslash in a file name", {{"ok/a\\b.txt", ""}}, {}, {},
-       PackFailureKind::unstorableName, {"tree/ok/a\\b.txt"}},
+       ErrorKind::unstorableName, {"tree/ok/a\\b.txt"}},
       {"backslash in a directory name", {{"x\\y/f", ""}}, {}, {},
-       PackFailureKind::unstorableName, {"tree/x\\y"}},
+       ErrorKind::unstorableName, {"tree/x\\y"}},
       {"stored files past 4 GiB - 1", {}, {{"big1", off_t(1) << 31}, {"big2", off_t(1) << 31}}, {},
-       PackFailureKind::tooLarge, {"4294967295"}},
+       ErrorKind::tooLarge, {"4294967295"}},
       {"one file past 4 GiB - 1, compressed", {}, {{"huge", off_t(1) << 32}}, {.compress = true},
-       PackFailureKind::tooLarge, {"tree/huge", "4294967296"}},
+       ErrorKind::tooLarge, {"tree/huge", "4294967296"}},
   };
   for (const Refusal& r : refusals) {
     ScratchDir dir;
@@ -180,18 +192,20 @@ TEST(Pack, RefusalsNameTheCauseAndLeaveNoArchive) {
     }
     writeTree(dir / "out", {{"a.vrk", "the old archive"}});
     PackReport report = packDirectory(dir / "tree", dir / "out/a.vrk", r.options);
-    EXPECT_EQ(report.failure.kind, r.kind) << r.what;
+    ASSERT_FALSE(report.status.ok()) << r.what;
+    EXPECT_EQ(report.status.error().kind, r.kind) << r.what;
     for (const std::string& m : r.mentions)
-      EXPECT_NE(report.failure.message.find(m), std::string::npos) << r.what << ": " << report.failure.message;
+      EXPECT_NE(failureOf(report).find(m), std::string::npos) << r.what << ": " << failureOf(report);
     EXPECT_EQ(snapshotTree(dir / "out"), (Tree{{"a.vrk", "the old archive"}})) << r.what;
   }
 
   ScratchDir dir;
   writeTree(dir / "tree", {{std::string(254, 'n') + "/f", "the longest folder name"}});
-  EXPECT_FALSE(failed(packDirectory(dir / "tree", dir / "a.vrk", {}).failure));
+  EXPECT_FALSE(!packDirectory(dir / "tree", dir / "a.vrk", {}).status.ok());
   PackReport report = packDirectory(dir / "tree", dir / "no/such/a.vrk", {});
-  EXPECT_EQ(report.failure.kind, PackFailureKind::cannotWrite);
-  EXPECT_NE(report.failure.message.find("no/such/a.vrk"), std::string::npos);
+  ASSERT_FALSE(report.status.ok());
+  EXPECT_EQ(report.status.error().kind, ErrorKind::cannotWrite);
+  EXPECT_NE(failureOf(report).find("no/such/a.vrk"), std::string::npos);
 }
 
 TEST(Pack, LinksAndSpecialFilesAreNotPackedAndAreNoted) {
@@ -203,7 +217,7 @@ TEST(Pack, LinksAndSpecialFilesAreNotPackedAndAreNoted) {
   ASSERT_EQ(mkfifo((dir / "tree/pipe").c_str(), 0644), 0);
 
   PackReport report = packDirectory(dir / "tree", dir / "a.vrk", {});
-  ASSERT_FALSE(failed(report.failure));
+  ASSERT_FALSE(!report.status.ok());
   EXPECT_EQ(readBack(dir / "a.vrk"),
             (Tree{{"real.txt", "in"}, {"looks.bin", std::string("\1\2\3\4\x78\x9c", 6)}}));
   ASSERT_EQ(report.notes.size(), 4u);
@@ -218,9 +232,9 @@ TEST(Pack, AnArchiveInsideTheTreeIsNotPackedIntoItself) {
   ScratchDir dir;
   writeTree(dir / "tree", {{"a.txt", "a"}});
   std::filesystem::create_directories(dir / "tree/empty/emptier");
-  ASSERT_FALSE(failed(packDirectory(dir / "tree", dir / "tree/self.vrk", {}).failure));
+  ASSERT_FALSE(!packDirectory(dir / "tree", dir / "tree/self.vrk", {}).status.ok());
   Bytes first = readFile(dir / "tree/self.vrk");
-  ASSERT_FALSE(failed(packDirectory(dir / "tree", dir / "tree/self.vrk", {}).failure));
+  ASSERT_FALSE(!packDirectory(dir / "tree", dir / "tree/self.vrk", {}).status.ok());
   EXPECT_EQ(readFile(dir / "tree/self.vrk"), first);
   EXPECT_EQ(readBack(dir / "tree/self.vrk"), (Tree{{"a.txt", "a"}}));  // no folder for empty ones
 }

@@ -15,20 +15,17 @@ using namespace oxtrel::testing;
 // An archive-sized file of distinct bytes, so any byte served from the wrong place shows.
 struct PatternFile {
   Bytes bytes;
-  int fd = -1;
-  ArchiveFile file;
+  PositionalFile file;
   explicit PatternFile(size_t size) : bytes(size) {
     for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 131 + (i >> 8));
-    fd = memoryFile(bytes);
-    file = archiveFromDescriptor(fd).file;
+    file = memoryFile(bytes);
   }
-  ~PatternFile() { close(fd); }
-  Bytes slice(size_t offset, size_t length) const { return Bytes(bytes.begin() + offset, bytes.begin() + offset + length); }
+  Bytes slice(size_t offset, size_t length) const { return Bytes(bytes.data() + offset, bytes.data() + offset + length); }
 };
 
 Bytes served(PayloadWindow& w, const PatternFile& f, uint64_t offset, size_t length) {
   auto span = readPayload(w, f.file, offset, length);
-  EXPECT_TRUE(span.has_value()) << offset << "+" << length;
+  EXPECT_TRUE(span.ok()) << offset << "+" << length;
   return span ? Bytes(span->begin(), span->end()) : Bytes{};
 }
 

@@ -7,6 +7,8 @@
 #include <set>
 
 #include "archive_builder.h"
+#include "catalogue/name_hash.h"
+#include "catalogue/payload_format.h"
 #include "process_runner.h"
 #include "scratch.h"
 
@@ -33,7 +35,7 @@ std::string randomContents(std::mt19937& rng, size_t size) {
   bool text = rng() % 2 == 0;  // text compresses, random bytes do not
   for (char& c : contents) c = text ? "the quick brown fox\n"[rng() % 20] : char(rng());
   // A stored payload starting like a compressed one extracts but is reported as possibly packed.
-  if (size >= 6 && uint8_t(contents[4]) == 0x78 && uint8_t(contents[5]) == 0x9C) contents[5] = 0;
+  if (looksZlibPacked({reinterpret_cast<const uint8_t*>(contents.data()), size})) contents[5] = 0;
   return contents;
 }
 
@@ -44,11 +46,11 @@ Tree randomTree(std::mt19937& rng, size_t fileCount, size_t largeSize) {
   std::vector<std::string> directories{""};
   std::set<std::string> taken;
   std::map<NameHash, std::string> names;
-  for (const char* reserved : {"readme.txt", "filler"}) names[hashOfName(reserved)] = reserved;
+  for (const char* reserved : {"readme.txt", "filler"}) names[hashFileName(reserved)] = reserved;
   while (tree.size() < fileCount) {
     std::string parent = directories[rng() % directories.size()];
     std::string name = rng() % 8 == 0 ? "readme.txt" : randomName(rng);
-    auto [it, fresh] = names.try_emplace(hashOfName(name), name);
+    auto [it, fresh] = names.try_emplace(hashFileName(name), name);
     if (it->second != name || !taken.insert(parent + name).second) continue;
     if (rng() % 4 == 0 && parent.size() < 60) {
       directories.push_back(parent + name + "/");

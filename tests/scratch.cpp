@@ -77,11 +77,13 @@ void writeTree(const std::string& root, const std::map<std::string, std::string>
   }
 }
 
-int memoryFile(const Bytes& bytes) {
-  int fd = memfd_create("archive", MFD_CLOEXEC);
-  if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+PositionalFile memoryFile(const Bytes& bytes) {
+  UniqueFd fd(memfd_create("archive", MFD_CLOEXEC));
+  if (!fd.valid() || write(fd.get(), bytes.data(), bytes.size()) != ssize_t(bytes.size()))
     throw std::runtime_error("memfd failed");
-  return fd;
+  Result<PositionalFile> file = positionalFileFrom(std::move(fd));
+  if (!file) throw std::runtime_error("memfd is not a regular file");
+  return std::move(file).value();
 }
 
 }  // namespace oxtrel::testing

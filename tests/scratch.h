@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive_builder.h"
+#include "io/positional_file.h"
 
 namespace oxtrel::testing {
 
@@ -30,7 +31,7 @@ std::map<std::string, std::string> snapshotTree(const std::string& root);
 // Writes each file of files (relative path -> contents) below root, making directories as needed.
 void writeTree(const std::string& root, const std::map<std::string, std::string>& files);
 
-// An anonymous in-memory file holding bytes, positioned at 0; the caller closes it.
-int memoryFile(const Bytes& bytes);
+// An anonymous in-memory file holding bytes, as a file read by position.
+PositionalFile memoryFile(const Bytes& bytes);
 
 }  // namespace oxtrel::testing

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "catalogue/little_endian.h"
+#include "catalogue/payload_format.h"
 
 namespace oxtrel::testing {
 
@@ -48,29 +49,28 @@ bool isKnownSkippedCheck(const std::string& zlibMessage) {
 
 namespace {
 
-std::string describe(const DecodedPayload& got) {
-  return got.outcome == DecodeOutcome::write ? "write of " + std::to_string(got.bytes.size()) + " bytes"
-         : got.outcome == DecodeOutcome::writePossiblyPacked ? "writePossiblyPacked"
-                                                             : "unpackFailed";
+std::string describe(const Result<DecodedPayload>& got) {
+  if (!got) return "unpackFailed";
+  return got->possiblyPacked ? "possiblyPacked" : "write of " + std::to_string(got->bytes.size()) + " bytes";
 }
 
 }  // namespace
 
 Comparison compareWithReference(PayloadDecoder& decoder, std::span<const uint8_t> payload) {
-  DecodedPayload got = decodePayload(decoder, true, payload);
-  if (payload.size() < 4)
-    return got.outcome == DecodeOutcome::unpackFailed ? Comparison{}
+  Result<DecodedPayload> got = decodePayload(decoder, true, payload);
+  if (payload.size() < kUnpackedSizeBytes)
+    return !got ? Comparison{}
                                                       : Comparison{Agreement::different, "short payload: " + describe(got)};
   uint32_t capacity = loadLe32(payload.data());
   if (capacity == 0)
-    return got.outcome == DecodeOutcome::write && got.bytes.empty()
+    return got && !got->possiblyPacked && got->bytes.empty()
                ? Comparison{}
                : Comparison{Agreement::different, "unpackedSize 0: " + describe(got)};
 
-  std::span<const uint8_t> stream = payload.subspan(4);
+  std::span<const uint8_t> stream = payload.subspan(kUnpackedSizeBytes);
   Inflated expected = referenceInflate(stream, capacity);
-  bool ok = got.outcome == DecodeOutcome::write;
-  if (ok == expected.ok && (!ok || std::equal(got.bytes.begin(), got.bytes.end(), expected.bytes.begin(),
+  bool ok = got && !got->possiblyPacked;
+  if (ok == expected.ok && (!ok || std::equal(got->bytes.begin(), got->bytes.end(), expected.bytes.begin(),
                                               expected.bytes.end())))
     return {};
   std::string refusal = expected.ok ? "" : referenceRefusal(stream, capacity);

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "cli/standard_output.h"
 #include "pack/pack_directory.h"
 
 namespace {
@@ -98,8 +99,8 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
 int pack(const Arguments& args) {
   oxtrel::PackReport report = oxtrel::packDirectory(args.directory, args.archive, args.options);
   for (const std::string& note : report.notes) std::fprintf(stderr, "oxtrel-pack: note: %s\n", note.c_str());
-  if (oxtrel::failed(report.failure)) {
-    std::fprintf(stderr, "oxtrel-pack: %s\n", report.failure.message.c_str());
+  if (!report.status) {
+    std::fprintf(stderr, "oxtrel-pack: %s\n", oxtrel::message(report.status.error()).c_str());
     return kExitFailed;
   }
   std::printf("%s: %" PRIu32 " files in %" PRIu32 " folders, %" PRIu64 " bytes in, %" PRIu64
@@ -108,9 +109,7 @@ int pack(const Arguments& args) {
   return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   Arguments args;
   std::string why;
   switch (parseArguments(argc, argv, args, why)) {
@@ -125,4 +124,13 @@ int main(int argc, char** argv) {
     std::fputs("oxtrel-pack: out of memory\n", stderr);
     return kExitOutOfMemory;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  oxtrel::guardStandardDescriptors();
+  int status = run(argc, argv);
+  if (!oxtrel::closeStandardOutput("oxtrel-pack") && status == kExitOk) status = kExitFailed;
+  return status;
 }

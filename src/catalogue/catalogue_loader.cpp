@@ -8,62 +8,58 @@ namespace {
 
 // Hands out consecutive byte ranges of the archive, refusing any that would run past its end.
 struct SequentialReader {
-  const ArchiveFile& file;
+  const PositionalFile& file;
   uint64_t position = 0;
 
   // Reads count records of recordSize bytes into a buffer sized only after the bounds check.
-  bool readTable(uint64_t count, size_t recordSize, std::vector<uint8_t>& out) {
+  Status readTable(uint64_t count, size_t recordSize, std::vector<uint8_t>& out) {
     uint64_t length = count * recordSize;  // count < 2^32 and recordSize <= 36: no overflow
-    if (!archiveHolds(file, position, length)) return false;
+    if (!fileHolds(file, position, length)) return Error{ErrorKind::truncated, 0, "catalogue"};
     out.resize(size_t(length));
-    if (!readAt(file, position, out.data(), out.size())) return false;
+    Status read = readAt(file, position, out);
+    if (!read) {
+      read.error().where = "catalogue";
+      return read;
+    }
     position += length;
-    return true;
+    return {};
   }
 };
 
 }  // namespace
 
-LoadResult loadCatalogue(const ArchiveFile& file) {
-  LoadResult result;
-  Catalogue& cat = result.catalogue;
+Result<Catalogue> loadCatalogue(const PositionalFile& file) {
+  Catalogue cat;
   SequentialReader reader{file};
   std::vector<uint8_t> bytes;
 
-  auto truncated = [&result] {
-    result.status = LoadStatus::truncated;
-    result.catalogue = {};
-    return std::move(result);
-  };
-
-  if (!reader.readTable(1, kHeaderSize, bytes)) return truncated();
+  if (Status s = reader.readTable(1, kHeaderSize, bytes); !s) return std::move(s.error());
   cat.header = decodeHeader(bytes.data());
 
-  if (!reader.readTable(cat.header.folderCount, kFolderRecordSize, bytes)) return truncated();
-  cat.folderRecords.resize(cat.header.folderCount);
-  for (size_t i = 0; i < cat.folderRecords.size(); ++i)
-    cat.folderRecords[i] = decodeFolderRecord(bytes.data() + i * kFolderRecordSize);
+  if (Status s = reader.readTable(cat.header.folderCount, kFolderRecordSize, bytes); !s)
+    return std::move(s.error());
+  std::vector<uint32_t> fileCounts(cat.header.folderCount);
+  for (size_t i = 0; i < fileCounts.size(); ++i)
+    fileCounts[i] = decodeFolderRecord(bytes.data() + i * kFolderRecordSize).fileCount;
 
   cat.folders.resize(cat.header.folderCount);
   for (size_t i = 0; i < cat.folders.size(); ++i) {
     Folder& folder = cat.folders[i];
-    const FolderRecord& record = cat.folderRecords[i];
-
-    if (!reader.readTable(1, 1, bytes)) return truncated();
-    if (!reader.readTable(bytes[0], 1, bytes)) return truncated();
+    if (Status s = reader.readTable(1, 1, bytes); !s) return std::move(s.error());
+    if (Status s = reader.readTable(bytes[0], 1, bytes); !s) return std::move(s.error());
     auto nul = std::find(bytes.begin(), bytes.end(), uint8_t(0));
     folder.name.assign(bytes.begin(), nul);
-    folder.hash = record.hash;
 
-    if (!reader.readTable(record.fileCount, kFileRecordSize, bytes)) return truncated();
-    folder.files.resize(record.fileCount);
+    if (Status s = reader.readTable(fileCounts[i], kFileRecordSize, bytes); !s) return std::move(s.error());
+    folder.files.resize(fileCounts[i]);
     for (size_t j = 0; j < folder.files.size(); ++j)
       folder.files[j] = decodeFileRecord(bytes.data() + j * kFileRecordSize);
   }
 
-  if (!archiveHolds(file, reader.position, cat.header.totalNameLength)) return truncated();
+  if (!fileHolds(file, reader.position, cat.header.totalNameLength))
+    return Error{ErrorKind::truncated, 0, "catalogue"};
   cat.nameBlockOffset = reader.position;
-  return result;
+  return cat;
 }
 
 }  // namespace oxtrel

@@ -33,7 +33,7 @@ uint32_t hashSpan(std::string_view bytes) {
   return h;
 }
 
-NameHash computeNameHash(std::string_view base, std::optional<std::string_view> extension) {
+NameHash computeNameHash(std::string_view base, std::string_view extension) {
   NameHash out{};
   const size_t n = base.size();
   out[2] = uint8_t(n);
@@ -44,20 +44,27 @@ NameHash computeNameHash(std::string_view base, std::optional<std::string_view> 
   if (n > 2) out[1] = lowerByte(base[n - 2]);
 
   uint32_t h = n > 3 ? hashSpan(base.substr(1, n - 3)) : 0;
-  if (!extension) {
-    storeLe32(out.data() + 4, h);
-    return out;
-  }
-  storeLe32(out.data() + 4, h + hashSpan(*extension));
+  storeLe32(out.data() + 4, h + hashSpan(extension));
 
   for (uint32_t k = 0; k < kExtensionTable.size(); ++k) {
-    if (!equalsIgnoringAsciiCase(*extension, kExtensionTable[k])) continue;
+    if (!equalsIgnoringAsciiCase(extension, kExtensionTable[k])) continue;
     out[3] = uint8_t(out[3] + (k & ~3u) * 32);
     out[0] = uint8_t(out[0] + (k & ~1u) * 64);
     out[1] = uint8_t(out[1] + k * 128);
     break;
   }
   return out;
+}
+
+SplitName splitAtLastDot(std::string_view name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return {name, {}};
+  return {name.substr(0, dot), name.substr(dot)};
+}
+
+NameHash hashFileName(std::string_view fullName) {
+  SplitName split = splitAtLastDot(fullName);
+  return computeNameHash(split.base, split.extension);
 }
 
 }  // namespace oxtrel

@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "catalogue/archive_records.h"
@@ -25,7 +24,17 @@ namespace oxtrel {
 // value), in 32-bit unsigned arithmetic. 0 for an empty span.
 uint32_t hashSpan(std::string_view bytes);
 
-// extension absent: bytes 4..7 hold the base name's span alone and no marks are added.
-NameHash computeNameHash(std::string_view base, std::optional<std::string_view> extension);
+// An empty extension adds nothing to bytes 4..7 and no marks: a folder name is hashed so.
+NameHash computeNameHash(std::string_view base, std::string_view extension);
+
+struct SplitName {
+  std::string_view base;       // everything before the last '.'
+  std::string_view extension;  // the last '.' and what follows; empty when there is no '.'
+};
+
+SplitName splitAtLastDot(std::string_view name);
+
+// The hash a FileRecord carries for a full file name: split at the last '.', then hashed.
+NameHash hashFileName(std::string_view fullName);
 
 }  // namespace oxtrel

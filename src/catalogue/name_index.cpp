@@ -26,8 +26,7 @@ struct NameScan {
   uint32_t namesLeft;
 
   void take(std::string_view name) {
-    SplitName split = splitAtLastDot(name);
-    uint64_t key = nameKey(computeNameHash(split.base, split.extension));
+    uint64_t key = nameKey(hashFileName(name));
     auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key);
     if (it == index.keys.end() || *it != key) return;
     NamePosition& slot = index.names[size_t(it - index.keys.begin())];
@@ -80,12 +79,6 @@ NameIndex indexFor(std::vector<uint64_t> wanted) {
 
 }  // namespace
 
-SplitName splitAtLastDot(std::string_view name) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return {name, {}};
-  return {name.substr(0, dot), name.substr(dot)};
-}
-
 uint64_t nameKey(const NameHash& hash) {
   uint64_t key = 0;
   for (uint8_t b : hash) key = key << 8 | b;
@@ -108,15 +101,18 @@ NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount,
   return index;
 }
 
-std::optional<NameIndex> readNameIndex(const ArchiveFile& file, uint64_t offset, uint32_t length,
-                                       uint32_t fileCount, std::vector<uint64_t> wanted, size_t chunkSize) {
+Result<NameIndex> readNameIndex(const PositionalFile& file, uint64_t offset, uint32_t length, uint32_t fileCount,
+                                std::vector<uint64_t> wanted, size_t chunkSize) {
   NameIndex index = indexFor(std::move(wanted));
   NameScan scan{index, fileCount};
   std::vector<uint8_t> piece(std::max<size_t>(1, std::min<size_t>(chunkSize, length)));
   uint64_t done = 0;
   while (done < length && scan.namesLeft > 0) {
     size_t size = size_t(std::min<uint64_t>(piece.size(), length - done));
-    if (!readAt(file, offset + done, piece.data(), size)) return std::nullopt;
+    if (Status read = readAt(file, offset + done, {piece.data(), size}); !read) {
+      read.error().where = "name block";
+      return std::move(read.error());
+    }
     size_t used = scan.takeFrom({piece.data(), size}, done + size == length);
     // A name longer than the piece: read it again into one twice as large.
     if (used == 0) piece.resize(size_t(std::min<uint64_t>(piece.size() * 2, length - done)));

@@ -12,9 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/archive_records.h"
 #include "catalogue/catalogue_loader.h"
+#include "common/result.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -36,13 +37,6 @@ struct NameIndex {
   std::string text;  // the names found, one after another
 };
 
-struct SplitName {
-  std::string_view base;       // everything before the last '.'
-  std::string_view extension;  // the last '.' and what follows; empty when there is no '.'
-};
-
-SplitName splitAtLastDot(std::string_view name);
-
 uint64_t nameKey(const NameHash& hash);
 
 // The key of every file record's hash, in table order (duplicates kept).
@@ -55,11 +49,10 @@ std::vector<uint64_t> requestedNameKeys(const Catalogue& catalogue);
 NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount, std::vector<uint64_t> wanted);
 
 // The same over the archive's bytes [offset, offset + length), read a piece of about chunkSize
-// bytes at a time: memory stays with the wanted names even for a huge or sparse block. nullopt
-// when a read fails.
-std::optional<NameIndex> readNameIndex(const ArchiveFile& file, uint64_t offset, uint32_t length,
-                                       uint32_t fileCount, std::vector<uint64_t> wanted,
-                                       size_t chunkSize = size_t(1) << 20);
+// bytes at a time: memory stays with the wanted names even for a huge or sparse block. A failed
+// read is cannotRead, where "name block".
+Result<NameIndex> readNameIndex(const PositionalFile& file, uint64_t offset, uint32_t length, uint32_t fileCount,
+                                std::vector<uint64_t> wanted, size_t chunkSize = size_t(1) << 20);
 
 // The name stored for hash, or nullopt when there is none.
 std::optional<std::string_view> lookup(const NameIndex& index, const NameHash& hash);

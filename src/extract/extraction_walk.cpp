@@ -1,9 +1,12 @@
 #include "extract/extraction_walk.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <string>
 
+#include "catalogue/entry_path.h"
+#include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
 #include "extract/stop_signals.h"
@@ -12,101 +15,161 @@ namespace oxtrel {
 
 namespace {
 
-// Right-aligned lower-case hexadecimal padded with spaces to width 8, as "%8x" prints a 32-bit
-// value (which never needs more than 8 digits).
-void formatHex8(char* out, uint32_t value) {
-  int i = 8;
-  do {
-    out[--i] = "0123456789abcdef"[value & 15];
-    value >>= 4;
-  } while (value != 0);
-  while (i > 0) out[--i] = ' ';
-}
-
-// "%8x %8x %s\n" without printf's format parsing, which showed in profiles: one line per entry.
-void printEntryLine(FILE* console, uint32_t offset, uint32_t size, const std::string& path) {
-  char fields[18];
-  formatHex8(fields, offset);
-  fields[8] = ' ';
-  formatHex8(fields + 9, size);
-  fields[17] = ' ';
-  std::fwrite(fields, 1, sizeof fields, console);
-  std::fputs(path.c_str(), console);
-  std::fputc('\n', console);
-}
-
 struct Walk {
-  const ArchiveFile& archive;
+  const PositionalFile& archive;
   OutputTree& tree;
-  FILE* console;
+  const WalkSettings& settings;
+  const EventSink& sink;
   bool compressed;
   PayloadDecoder decoder = makePayloadDecoder();
   PayloadWindow window{};
-  std::string path{};  // "data\" + folder + "\" + name, reused for every entry
+  GrowableBuffer blocks{};  // large stored payloads pass through here when not copied in the kernel
+  std::string path{};  // the entry's console path, reused for every entry
   ExtractionSummary summary{};
 
-  void problem(const char* format, uint32_t offset) {
-    std::fprintf(console, format, offset, path.c_str());
+  void report(EventKind kind, const FileRecord& record, int error = 0) {
+    ExtractionEvent event;
+    event.kind = kind;
+    event.offset = record.offset;
+    event.size = record.size;
+    event.path = path;
+    event.error = error;
+    emit(sink, event);
+  }
+
+  void problem(EventKind kind, const FileRecord& record, int error = 0) {
+    report(kind, record, error);
     ++summary.problems;
   }
 
   void extract(const Folder& folder, const FileRecord& record, std::string_view name) {
-    path.assign("data\\").append(folder.name).append("\\").append(name);
-    printEntryLine(console, record.offset, record.size, path);
+    composeEntryPath(path, folder.name, name);
+    report(EventKind::entry, record);
+    if (settings.mode == RunMode::toStdout) return send(record);
 
-    OutputPath output = splitOutputPath(std::string_view(path).substr(5));
-    if (output.hasDotDot) return problem("Error: unsafe path at %8x %s\n", record.offset);
+    OutputPath output = splitOutputPath(belowDataRoot(path));
+    if (output.hasDotDot) return problem(EventKind::unsafePath, record);
     // The system could not name it whole; walking it piece by piece would only cost time.
-    if (path.size() >= PATH_MAX) return finish({WriteStatus::failed, ENAMETOOLONG}, record);
-    if (checkOutputPath(tree, output) == WriteStatus::unsafe)
-      return problem("Error: unsafe path at %8x %s\n", record.offset);
+    if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
+    if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
+    if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
+      report(EventKind::keptExisting, record);
+      ++summary.kept;
+      return;
+    }
 
     if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
 
-    // Nothing is sized from record.size before the archive is known to hold that many bytes.
-    std::optional<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
-    if (!bytes) return problem("Error: truncated payload at %8x %s\n", record.offset);
+    std::optional<std::span<const uint8_t>> bytes = decode(record);
+    if (!bytes) return;
+    if (settings.mode == RunMode::test) {
+      ++summary.written;
+      return;
+    }
+    finish(writeOutputFile(tree, output, *bytes), record);
+  }
 
-    DecodedPayload decoded = decodePayload(decoder, compressed, *bytes);
-    if (decoded.outcome == DecodeOutcome::unpackFailed)
-      return problem("Error unpack at %8x %s\n", record.offset);
-    if (decoded.outcome == DecodeOutcome::writePossiblyPacked)
-      problem("Error: possibly packed at %8x %s\n", record.offset);
-    finish(writeOutputFile(tree, output, decoded.bytes), record);
+  // The entry's file contents, or nullopt after reporting why there are none. Nothing is sized
+  // from record.size before the archive is known to hold that many bytes.
+  std::optional<std::span<const uint8_t>> decode(const FileRecord& record) {
+    Result<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    if (!bytes) {
+      problem(EventKind::truncatedPayload, record);
+      return std::nullopt;
+    }
+    Result<DecodedPayload> decoded = decodePayload(decoder, compressed, *bytes);
+    if (!decoded) {
+      problem(EventKind::unpackFailed, record);
+      return std::nullopt;
+    }
+    if (decoded->possiblyPacked) problem(EventKind::possiblyPacked, record);
+    return decoded->bytes;
   }
 
   // A stored payload too large for the read-ahead window goes from the archive into its file
   // inside the kernel; only its first bytes pass through here, for the possibly-packed check.
   void copyStored(const OutputPath& output, const FileRecord& record) {
-    uint8_t head[6];
-    if (!archiveHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head, sizeof head))
-      return problem("Error: truncated payload at %8x %s\n", record.offset);
-    if (looksZlibPacked(head)) problem("Error: possibly packed at %8x %s\n", record.offset);
-    finish(copyOutputFile(tree, output, {archive.fd, record.offset, record.size}), record);
-  }
-
-  void finish(const WriteResult& written, const FileRecord& record) {
-    if (written.status == WriteStatus::unsafe) return problem("Error: unsafe path at %8x %s\n", record.offset);
-    if (written.status == WriteStatus::failed) {
-      std::fprintf(console, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(written.error));
-      ++summary.problems;
+    if (!checkStoredHead(record)) return;
+    if (settings.mode == RunMode::test) {
+      if (!readThrough(record, nullptr)) return;
+      ++summary.written;
       return;
     }
-    ++summary.written;
+    finish(copyOutputFile(tree, output, {archive.fd.get(), record.offset, record.size}), record);
+  }
+
+  bool checkStoredHead(const FileRecord& record) {
+    uint8_t head[kPackedCheckBytes];
+    if (!fileHolds(archive, record.offset, record.size) || !readAt(archive, record.offset, head)) {
+      problem(EventKind::truncatedPayload, record);
+      return false;
+    }
+    if (looksZlibPacked(head)) problem(EventKind::possiblyPacked, record);
+    return true;
+  }
+
+  // Reads a large stored payload block by block, handing each block to out when there is one.
+  bool readThrough(const FileRecord& record, FILE* out) {
+    uint8_t* block = reserveBytes(blocks, kReadAhead);
+    uint64_t offset = record.offset;
+    uint64_t left = record.size;
+    while (left > 0) {
+      size_t n = size_t(std::min<uint64_t>(left, kReadAhead));
+      if (!readAt(archive, offset, {block, n})) {
+        problem(EventKind::truncatedPayload, record);
+        return false;
+      }
+      if (out && !sendBytes({block, n})) return false;
+      offset += n;
+      left -= n;
+    }
+    return true;
+  }
+
+  void send(const FileRecord& record) {
+    if (!compressed && record.size >= kReadAhead) {
+      if (checkStoredHead(record) && readThrough(record, settings.contents)) ++summary.written;
+      return;
+    }
+    std::optional<std::span<const uint8_t>> bytes = decode(record);
+    if (bytes && sendBytes(*bytes)) ++summary.written;
+  }
+
+  bool sendBytes(std::span<const uint8_t> bytes) {
+    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), settings.contents) == bytes.size()) return true;
+    summary.streamError = errno != 0 ? errno : EIO;
+    return false;
+  }
+
+  void finish(const Status& written, const FileRecord& record) {
+    if (written) {
+      ++summary.written;
+      return;
+    }
+    if (written.error().kind == ErrorKind::unsafePath) return problem(EventKind::unsafePath, record);
+    problem(EventKind::cannotWrite, record, written.error().systemError);
   }
 };
 
 }  // namespace
 
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
-                             const ArchiveFile& archive, OutputTree& tree, FILE* console) {
-  Walk walk{archive, tree, console, isCompressed(catalogue.header)};
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
+                             OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
+                             const EventSink& sink) {
+  Walk walk{archive, tree, settings, sink, isCompressed(catalogue.header)};
+  size_t record = 0;
   for (const Folder& folder : catalogue.folders) {
-    for (size_t j = 0; j < folder.files.size(); ++j) {
+    for (size_t j = 0; j < folder.files.size(); ++j, ++record) {
+      if (walk.summary.streamError != 0) return walk.summary;
       if ((walk.summary.stoppedBy = stopSignal()) != 0) return walk.summary;
+      if (!isSelected(selection, record)) continue;
       std::optional<std::string_view> name = lookup(index, folder.files[j].hash);
       if (!name) {
-        std::fprintf(console, "Warning!!! File %d in dir %s no found\n", int(j), folder.name.c_str());
+        ExtractionEvent event;
+        event.kind = EventKind::unmatched;
+        event.folder = folder.name;
+        event.position = uint32_t(j);
+        emit(sink, event);
         ++walk.summary.problems;
         continue;
       }

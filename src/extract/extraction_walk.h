@@ -1,36 +1,52 @@
 #pragma once
 
-// Visits every file record of every folder in table order: finds its name, prints its line,
-// reads its payload, decodes it and writes it below `data`.
+// Visits every selected file record of every folder in table order: finds its name, reports it,
+// reads its payload, decodes it and writes it below `data` (or checks it, or sends it to a
+// stream, as the mode asks).
 
 #include <cstdint>
 #include <cstdio>
 
-#include "catalogue/archive_file.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
+#include "extract/entry_selection.h"
+#include "extract/extract_options.h"
+#include "extract/extraction_events.h"
 #include "extract/output_tree.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
 struct ExtractionSummary {
-  uint64_t written = 0;
-  uint64_t problems = 0;  // Warning and Error lines printed
+  uint64_t written = 0;   // written, or checked in test mode, or sent to the stream
+  uint64_t kept = 0;      // left alone because the file existed (keepExisting)
+  uint64_t problems = 0;  // unmatched, unsafePath, truncatedPayload, unpackFailed, possiblyPacked, cannotWrite
+  int streamError = 0;    // errno of the failed write to contents; the walk stopped there
   int stoppedBy = 0;      // the stop signal that ended the walk early, or 0
 };
 
-// Lines, all on console, per record:
-//   "Warning!!! File %d in dir %s no found\n"   the hash names no file; nothing else happens
-//   "%8x %8x %s\n"                              offset, size, output path "data\<folder>\<name>"
+struct WalkSettings {
+  RunMode mode = RunMode::extract;  // extract, test or toStdout
+  bool keepExisting = false;
+  FILE* contents = nullptr;         // toStdout: receives the entries' bytes
+};
+
+// Events per selected record:
+//   unmatched                          the hash names no file; nothing else happens
+//   entry                              offset, size, output path "data\<folder>\<name>"
 // then at most one of, checked in this order:
-//   "Error: unsafe path at %8x %s\n"            a ".." component, or a symbolic link below data
-//   "Error: cannot write %s: File name too long\n"  the output path reaches PATH_MAX; nothing is made
-//   "Error: truncated payload at %8x %s\n"      the payload runs past the end of the archive
-//   "Error unpack at %8x %s\n"                  the compressed payload cannot be inflated
-//   "Error: cannot write %s: %s\n"              the file system refused, with its reason
-// and "Error: possibly packed at %8x %s\n" before writing a stored payload that looks compressed.
-// A stop signal (see stop_signals.h) ends the walk between two entries.
-ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
-                             const ArchiveFile& archive, OutputTree& tree, FILE* console);
+//   unsafePath                         a ".." component, or a symbolic link below data
+//   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
+//   keptExisting                       keepExisting and a file is already there
+//   truncatedPayload                   the payload runs past the end of the archive
+//   unpackFailed                       the compressed payload cannot be inflated
+//   cannotWrite                        the file system refused, with its reason
+// and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
+// same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
+// path checks and writes the bytes to contents. A stop signal (see stop_signals.h) ends the walk
+// between two entries.
+ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
+                             OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
+                             const EventSink& sink);
 
 }  // namespace oxtrel

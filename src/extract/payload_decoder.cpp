@@ -6,12 +6,11 @@
 #include <new>
 
 #include "catalogue/little_endian.h"
+#include "catalogue/payload_format.h"
 
 namespace oxtrel {
 
 namespace {
-
-constexpr size_t kUnpackedSizeBytes = 4;
 
 // Deflate cannot expand a byte of input into more than 1032 bytes of output (two one-bit codes
 // for a 258-byte match per quarter byte); a larger claim would never be filled, so the output
@@ -29,18 +28,13 @@ PayloadDecoder makePayloadDecoder() {
   return decoder;
 }
 
-bool looksZlibPacked(std::span<const uint8_t> payload) {
-  return payload.size() >= 6 && payload[4] == 0x78 && payload[5] == 0x9C;
-}
+Result<DecodedPayload> decodePayload(PayloadDecoder& decoder, bool compressed, std::span<const uint8_t> payload) {
+  if (!compressed) return DecodedPayload{payload, looksZlibPacked(payload)};
 
-DecodedPayload decodePayload(PayloadDecoder& decoder, bool compressed,
-                             std::span<const uint8_t> payload) {
-  if (!compressed)
-    return {looksZlibPacked(payload) ? DecodeOutcome::writePossiblyPacked : DecodeOutcome::write, payload};
-
-  if (payload.size() < kUnpackedSizeBytes) return {DecodeOutcome::unpackFailed, {}};
+  const Error unpackFailed{ErrorKind::unpackFailed, 0, {}};
+  if (payload.size() < kUnpackedSizeBytes) return unpackFailed;
   uint32_t unpackedSize = loadLe32(payload.data());
-  if (unpackedSize == 0) return {DecodeOutcome::write, {}};
+  if (unpackedSize == 0) return DecodedPayload{};
 
   std::span<const uint8_t> stream = payload.subspan(kUnpackedSizeBytes);
   size_t capacity = size_t(std::min<uint64_t>(unpackedSize, largestPossibleInflation(stream.size())));
@@ -50,8 +44,8 @@ DecodedPayload decodePayload(PayloadDecoder& decoder, bool compressed,
   // Passing both counters lets the stream end early and be followed by other bytes.
   libdeflate_result r = libdeflate_zlib_decompress_ex(decoder.inflater.get(), stream.data(), stream.size(),
                                                       out, capacity, &consumed, &produced);
-  if (r != LIBDEFLATE_SUCCESS) return {DecodeOutcome::unpackFailed, {}};
-  return {DecodeOutcome::write, {out, produced}};
+  if (r != LIBDEFLATE_SUCCESS) return unpackFailed;
+  return DecodedPayload{{out, produced}, false};
 }
 
 }  // namespace oxtrel

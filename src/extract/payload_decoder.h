@@ -7,25 +7,24 @@
 //   inflated into at most unpackedSize bytes: a zlib header is required, a preset dictionary is
 //   refused, the Adler-32 trailer is verified, bytes after the end of the stream are ignored, and
 //   a stream that ends having produced fewer than unpackedSize bytes succeeds with what it
-//   produced. Any failure, or a payload shorter than 4 bytes, is unpackFailed.
-// Stored archive: the payload is the file. One that holds the zlib header pair 0x78 0x9C at
-//   offsets 4 and 5 is still written unchanged, but flagged writePossiblyPacked.
+//   produced. Any failure, or a payload shorter than 4 bytes, is an unpackFailed error.
+// Stored archive: the payload is the file. One that looks zlib-packed (payload_format.h) is
+//   still written unchanged, but flagged possiblyPacked.
 
 #include <cstdint>
 #include <memory>
 #include <span>
 
+#include "common/result.h"
 #include "extract/growable_buffer.h"
 
 struct libdeflate_decompressor;
 
 namespace oxtrel {
 
-enum class DecodeOutcome { write, writePossiblyPacked, unpackFailed };
-
 struct DecodedPayload {
-  DecodeOutcome outcome = DecodeOutcome::unpackFailed;
   std::span<const uint8_t> bytes;  // valid until the next decode or the payload's release
+  bool possiblyPacked = false;     // a stored payload that looks compressed: written, but reported
 };
 
 struct InflaterDeleter {
@@ -40,10 +39,7 @@ struct PayloadDecoder {
 
 PayloadDecoder makePayloadDecoder();
 
-DecodedPayload decodePayload(PayloadDecoder& decoder, bool compressed,
-                             std::span<const uint8_t> payload);
-
-// Only the stored-payload check: true when bytes 4 and 5 are the zlib header pair 0x78 0x9C.
-bool looksZlibPacked(std::span<const uint8_t> payload);
+// Failures are unpackFailed; where is left to the caller.
+Result<DecodedPayload> decodePayload(PayloadDecoder& decoder, bool compressed, std::span<const uint8_t> payload);
 
 }  // namespace oxtrel

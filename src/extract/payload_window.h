@@ -7,11 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 
-#include "catalogue/archive_file.h"
+#include "common/result.h"
 #include "extract/growable_buffer.h"
+#include "io/positional_file.h"
 
 namespace oxtrel {
 
@@ -25,9 +25,10 @@ struct PayloadWindow {
   uint64_t previousEnd = UINT64_MAX;  // where the last payload served ended
 };
 
-// The length bytes at offset, valid until the next call; nullopt when the archive cannot supply
-// them. The buffer grows to the largest payload, or kReadAhead, whichever is more.
-std::optional<std::span<const uint8_t>> readPayload(PayloadWindow& window, const ArchiveFile& archive,
-                                                    uint64_t offset, size_t length);
+// The length bytes at offset, valid until the next call. truncated when the archive does not
+// hold them, cannotRead when reading fails; where is left to the caller. The buffer grows to the
+// largest payload, or kReadAhead, whichever is more.
+Result<std::span<const uint8_t>> readPayload(PayloadWindow& window, const PositionalFile& archive, uint64_t offset,
+                                             size_t length);
 
 }  // namespace oxtrel

@@ -1,14 +1,10 @@
 #include "pack/archive_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <new>
 
-#include "catalogue/archive_file.h"
+#include "catalogue/payload_format.h"
+#include "io/positional_file.h"
 #include "pack/catalogue_tables.h"
 #include "pack/temporary_output.h"
 
@@ -28,106 +24,78 @@ struct WriteRun {
   std::vector<std::string> notes;
 };
 
-PackFailure tooLarge(const std::string& what) {
-  return {PackFailureKind::tooLarge,
-          what + ", past the " + std::to_string(kMaxArchiveSize) + " bytes an archive can hold"};
+Error tooLarge(const std::string& what) {
+  return {ErrorKind::tooLarge, 0, what + ", past the " + std::to_string(kMaxArchiveSize) + " bytes an archive can hold"};
 }
 
 // A compressed payload records the unpacked size in 32 bits too, so no file may pass the limit.
-PackFailure oversizedFile(const PlannedFile& file, uint64_t size) {
+Error oversizedFile(const PlannedFile& file, uint64_t size) {
   return tooLarge("'" + file.path + "' is " + std::to_string(size) + " bytes");
 }
 
-PackFailure unreadable(const std::string& path, int error) {
-  return {PackFailureKind::unreadable, "cannot read '" + path + "': " + std::strerror(error)};
-}
-
-PackFailure checkScannedSizes(const CataloguePlan& plan, bool compressed) {
+Status checkScannedSizes(const CataloguePlan& plan, bool compressed) {
   uint64_t total = tablesLength(plan);
-  if (total > kMaxArchiveSize)
-    return tooLarge("the tables alone would take " + std::to_string(total) + " bytes");
+  if (total > kMaxArchiveSize) return tooLarge("the tables alone would take " + std::to_string(total) + " bytes");
   for (const PlannedFolder& folder : plan.folders)
     for (const PlannedFile& file : folder.files) {
       if (compressed && file.size > kMaxArchiveSize) return oversizedFile(file, file.size);
       total += compressed ? 0 : file.size;
     }
-  if (total > kMaxArchiveSize)
-    return tooLarge("the archive would take " + std::to_string(total) + " bytes");
+  if (total > kMaxArchiveSize) return tooLarge("the archive would take " + std::to_string(total) + " bytes");
   return {};
 }
 
-PackFailure openSource(const PlannedFile& file, ArchiveFile& source) {
-  // O_NONBLOCK keeps a file swapped for a FIFO since the scan from blocking the open.
-  int fd = open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return unreadable(file.path, errno);
-  OpenArchiveResult opened = archiveFromDescriptor(fd);
-  if (opened.error != 0) {
-    close(fd);
-    return unreadable(file.path, opened.error);
-  }
-  source = opened.file;
-  return {};
+// Names the file in a failure of the positional-file layer.
+Error about(const PlannedFile& file, Error error) {
+  if (error.kind == ErrorKind::cannotOpen) error.kind = ErrorKind::cannotRead;
+  error.where = "'" + file.path + "'";
+  return error;
 }
 
-PackFailure readSource(const ArchiveFile& source, const PlannedFile& file, uint64_t offset,
-                       uint8_t* dst, size_t length) {
-  errno = 0;
-  if (readAt(source, offset, dst, length)) return {};
-  if (errno != 0) return unreadable(file.path, errno);
-  return {PackFailureKind::unreadable, "cannot read '" + file.path + "': it shrank while being packed"};
-}
-
-PackFailure checkRoom(const WriteRun& run, const PlannedFile& file, uint64_t storedSize) {
+Status checkRoom(const WriteRun& run, const PlannedFile& file, uint64_t storedSize) {
   if (storedSize <= kMaxArchiveSize - run.position) return {};
-  return tooLarge("with '" + file.path + "' the archive would take " +
-                  std::to_string(run.position + storedSize) + " bytes");
+  return tooLarge("with '" + file.path + "' the archive would take " + std::to_string(run.position + storedSize) +
+                  " bytes");
 }
 
-PackFailure appendCompressed(WriteRun& run, const ArchiveFile& source, const PlannedFile& file,
-                             uint64_t& storedSize) {
+Status appendCompressed(WriteRun& run, const PositionalFile& source, const PlannedFile& file, uint64_t& storedSize) {
   if (source.size > kMaxArchiveSize) return oversizedFile(file, source.size);
   run.buffer.resize(size_t(source.size));
-  PackFailure failure = readSource(source, file, 0, run.buffer.data(), run.buffer.size());
-  if (failed(failure)) return failure;
+  if (Status read = readAt(source, 0, run.buffer); !read) return about(file, std::move(read.error()));
   std::vector<uint8_t> payload = compressPayload(run.compressor, run.buffer.data(), run.buffer.size());
   storedSize = payload.size();
-  failure = checkRoom(run, file, storedSize);
-  if (failed(failure)) return failure;
+  if (Status room = checkRoom(run, file, storedSize); !room) return room;
   return writeOutputAt(run.output, run.position, payload.data(), payload.size());
 }
 
-PackFailure appendStored(WriteRun& run, const ArchiveFile& source, const PlannedFile& file,
-                         uint64_t& storedSize) {
+Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFile& file, uint64_t& storedSize) {
   storedSize = source.size;
-  PackFailure failure = checkRoom(run, file, storedSize);
-  if (failed(failure)) return failure;
+  if (Status room = checkRoom(run, file, storedSize); !room) return room;
   run.buffer.resize(size_t(std::min<uint64_t>(source.size, kCopyChunk)));
   for (uint64_t done = 0; done < source.size;) {
-    size_t length = size_t(std::min<uint64_t>(source.size - done, kCopyChunk));
-    failure = readSource(source, file, done, run.buffer.data(), length);
-    if (failed(failure)) return failure;
-    if (done == 0 && length >= 6 && run.buffer[4] == 0x78 && run.buffer[5] == 0x9C)
+    std::span<uint8_t> chunk(run.buffer.data(), size_t(std::min<uint64_t>(source.size - done, kCopyChunk)));
+    if (Status read = readAt(source, done, chunk); !read) return about(file, std::move(read.error()));
+    if (done == 0 && looksZlibPacked(chunk))
       run.notes.push_back(file.path +
                           ": its bytes 4 and 5 are those of a compressed payload; oxtrel extracts "
                           "it unchanged but reports it as possibly packed and exits 1 (--compress "
                           "avoids this)");
-    failure = writeOutputAt(run.output, run.position + done, run.buffer.data(), length);
-    if (failed(failure)) return failure;
-    done += length;
+    if (Status written = writeOutputAt(run.output, run.position + done, chunk.data(), chunk.size()); !written)
+      return written;
+    done += chunk.size();
   }
   return {};
 }
 
-PackFailure appendPayload(WriteRun& run, const PlannedFile& file) {
-  ArchiveFile source;
-  PackFailure failure = openSource(file, source);
-  if (failed(failure)) return failure;
+Status appendPayload(WriteRun& run, const PlannedFile& file) {
+  // No link is followed, and a file swapped for a FIFO since the scan does not block the open.
+  Result<PositionalFile> source = openPositionalFile(file.path.c_str(), true);
+  if (!source) return about(file, std::move(source.error()));
   uint64_t storedSize = 0;
-  failure = run.compressor ? appendCompressed(run, source, file, storedSize)
-                           : appendStored(run, source, file, storedSize);
-  run.bytesIn += source.size;
-  closeArchive(source);
-  if (failed(failure)) return failure;
+  Status appended = run.compressor ? appendCompressed(run, *source, file, storedSize)
+                                   : appendStored(run, *source, file, storedSize);
+  run.bytesIn += source->size;
+  if (!appended) return appended;
   run.placements.push_back({uint32_t(storedSize), uint32_t(run.position)});
   run.position += storedSize;
   return {};
@@ -140,12 +108,12 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
   PackReport report;
   report.folderCount = uint32_t(plan.folders.size());
   report.fileCount = plan.fileCount;
-  report.failure = checkScannedSizes(plan, options.compress);
-  if (failed(report.failure)) return report;
+  report.status = checkScannedSizes(plan, options.compress);
+  if (!report.status) return report;
 
   WriteRun run;
-  report.failure = createTemporaryOutput(archivePath, run.output);
-  if (failed(report.failure)) return report;
+  report.status = createTemporaryOutput(archivePath, run.output);
+  if (!report.status) return report;
   Compressor compressor;
   if (options.compress) {
     compressor = makeCompressor(options.level);
@@ -157,13 +125,13 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
 
   for (const PlannedFolder& folder : plan.folders)
     for (const PlannedFile& file : folder.files) {
-      report.failure = appendPayload(run, file);
-      if (failed(report.failure)) return report;
+      report.status = appendPayload(run, file);
+      if (!report.status) return report;
     }
 
   std::vector<uint8_t> tables = encodeTables(plan, options.compress, run.placements);
-  report.failure = writeOutputAt(run.output, 0, tables.data(), tables.size());
-  if (!failed(report.failure)) report.failure = commitOutput(run.output);
+  report.status = writeOutputAt(run.output, 0, tables.data(), tables.size());
+  if (report.status) report.status = commitOutput(run.output);
   report.notes = std::move(run.notes);
   report.bytesIn = run.bytesIn;
   report.bytesOut = run.position;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pack/catalogue_plan.h"
-#include "pack/pack_failure.h"
+#include "common/result.h"
 #include "pack/payload_compression.h"
 
 namespace oxtrel {
@@ -27,12 +27,12 @@ struct PackReport {
   uint64_t bytesIn = 0;            // the packed files' sizes
   uint64_t bytesOut = 0;           // the archive's size
   std::vector<std::string> notes;  // what the user should know that did not stop the pack
-  PackFailure failure;
+  Status status;                   // why the pack stopped, when it did
 };
 
 // Refuses, before writing anything, what the scanned sizes already show to be too large; every
 // file is then opened without following links and read as it is at that moment. On any failure
-// (tooLarge, unreadable, cannotWrite) nothing is left at or beside archivePath, and a file that
+// (tooLarge, cannotOpen, cannotRead, cannotWrite) nothing is left at or beside archivePath, and a file that
 // stood there is unchanged. A stored file whose bytes 4 and 5 are 78 9C gets a note: oxtrel
 // extracts it unchanged but reports it as possibly packed, with exit status 1.
 PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "catalogue/archive_records.h"
-#include "pack/pack_failure.h"
+#include "common/result.h"
 #include "pack/tree_scan.h"
 
 namespace oxtrel {
@@ -25,20 +25,20 @@ struct PlannedFile {
 
 struct PlannedFolder {
   std::string name;  // the directory's path below the packed one, components joined with '\'
-  NameHash hash{};   // computeNameHash of the name with no extension
+  NameHash hash{};   // computeNameHash of the name with an empty extension
   std::vector<PlannedFile> files;  // ascending by hash
 };
 
 struct CataloguePlan {
   std::vector<PlannedFolder> folders;  // ascending by hash; equal hashes by name bytes
   uint32_t fileCount = 0;
-  PackFailure failure;  // unstorableName, folderNameTooLong or nameCollision; folders then empty
 };
 
 // Hashes are compared as byte strings, first byte first, the order NameIndex keeps them in.
 // Refuses a '\' in any file or directory name, a folder name longer than kMaxFolderNameLength,
 // and two different file names, in any folders, with one hash: the extractor finds names by
-// hash across the whole archive, so one of them would come back under the other's name.
-CataloguePlan planCatalogue(const std::vector<ScannedDirectory>& directories);
+// hash across the whole archive, so one of them would come back under the other's name. These
+// fail as unstorableName, folderNameTooLong and nameCollision.
+Result<CataloguePlan> planCatalogue(const std::vector<ScannedDirectory>& directories);
 
 }  // namespace oxtrel

@@ -13,19 +13,19 @@ PackReport packDirectory(const std::string& directory, const std::string& archiv
   struct stat st;
   if (lstat(archivePath.c_str(), &st) == 0) existing = FileIdentity{st.st_dev, st.st_ino};
 
-  TreeScan scan = scanTree(directory, existing);
   PackReport report;
-  if (failed(scan.failure)) {
-    report.failure = std::move(scan.failure);
+  Result<TreeScan> scan = scanTree(directory, existing);
+  if (!scan) {
+    report.status = std::move(scan.error());
     return report;
   }
-  CataloguePlan plan = planCatalogue(scan.directories);
-  if (failed(plan.failure)) {
-    report.failure = std::move(plan.failure);
+  Result<CataloguePlan> plan = planCatalogue(scan->directories);
+  if (!plan) {
+    report.status = std::move(plan.error());
     return report;
   }
-  report = writeArchive(plan, options, archivePath);
-  report.notes.insert(report.notes.begin(), scan.skipped.begin(), scan.skipped.end());
+  report = writeArchive(*plan, options, archivePath);
+  report.notes.insert(report.notes.begin(), scan->skipped.begin(), scan->skipped.end());
   return report;
 }
 

@@ -7,65 +7,56 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "io/full_io.h"
 
 namespace oxtrel {
 
 namespace {
 
-PackFailure cannotWrite(const TemporaryOutput& output, int error) {
-  return {PackFailureKind::cannotWrite,
-          "cannot write '" + output.finalPath + "': " + std::strerror(error)};
+Error cannotWrite(const TemporaryOutput& output, int error) {
+  return {ErrorKind::cannotWrite, error, "'" + output.finalPath + "'"};
 }
 
 void discard(TemporaryOutput& output) {
-  if (output.fd < 0) return;
-  close(output.fd);
+  if (!output.fd.valid()) return;
+  output.fd.reset();
   unlink(output.temporaryPath.c_str());
-  output.fd = -1;
 }
 
 }  // namespace
 
 TemporaryOutput::~TemporaryOutput() { discard(*this); }
 
-PackFailure createTemporaryOutput(const std::string& finalPath, TemporaryOutput& output) {
+Status createTemporaryOutput(const std::string& finalPath, TemporaryOutput& output) {
   output.finalPath = finalPath;
   size_t slash = finalPath.rfind('/');
   output.temporaryPath = (slash == std::string::npos ? "" : finalPath.substr(0, slash + 1)) +
                          ".oxtrel-pack-XXXXXX";
-  output.fd = mkostemp(output.temporaryPath.data(), O_CLOEXEC);
-  if (output.fd < 0) return cannotWrite(output, errno);
+  output.fd.reset(mkostemp(output.temporaryPath.data(), O_CLOEXEC));
+  if (!output.fd.valid()) return cannotWrite(output, errno);
   return {};
 }
 
-PackFailure writeOutputAt(TemporaryOutput& output, uint64_t offset, const uint8_t* bytes,
-                          size_t length) {
-  while (length > 0) {
-    ssize_t n = pwrite(output.fd, bytes, length, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return cannotWrite(output, errno);
-    bytes += n;
-    offset += uint64_t(n);
-    length -= size_t(n);
-  }
+Status writeOutputAt(TemporaryOutput& output, uint64_t offset, const uint8_t* bytes, size_t length) {
+  Status written = writeFully(output.fd.get(), {bytes, length}, offset);
+  if (!written) return cannotWrite(output, written.error().systemError);
   return {};
 }
 
-PackFailure commitOutput(TemporaryOutput& output) {
+Status commitOutput(TemporaryOutput& output) {
   mode_t mask = umask(0);
   umask(mask);
-  if (fchmod(output.fd, 0666 & ~mask) != 0 || fsync(output.fd) != 0) {
-    PackFailure failure = cannotWrite(output, errno);
+  if (fchmod(output.fd.get(), 0666 & ~mask) != 0 || fsync(output.fd.get()) != 0) {
+    Error failure = cannotWrite(output, errno);
     discard(output);
     return failure;
   }
-  int closed = close(output.fd);
-  output.fd = -1;
-  if (closed != 0 || rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
-    PackFailure failure = cannotWrite(output, errno);
+  int closed = output.fd.close();
+  if (closed == 0 && rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) closed = errno;
+  if (closed != 0) {
     unlink(output.temporaryPath.c_str());
-    return failure;
+    return cannotWrite(output, closed);
   }
   return {};
 }

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "pack/pack_failure.h"
+#include "common/result.h"
+#include "io/unique_fd.h"
 
 namespace oxtrel {
 
@@ -19,20 +20,20 @@ struct TemporaryOutput {
   // Removes the temporary unless it was committed, also when an exception unwinds.
   ~TemporaryOutput();
 
-  int fd = -1;
+  UniqueFd fd;
   std::string temporaryPath;  // ".oxtrel-pack-XXXXXX" beside finalPath: never longer than that
   std::string finalPath;
 };
 
 // Creates the temporary beside finalPath. Failures are cannotWrite and name finalPath.
-PackFailure createTemporaryOutput(const std::string& finalPath, TemporaryOutput& output);
+Status createTemporaryOutput(const std::string& finalPath, TemporaryOutput& output);
 
-// Writes length bytes at the absolute offset, retrying short writes.
-PackFailure writeOutputAt(TemporaryOutput& output, uint64_t offset, const uint8_t* bytes,
+// Writes length bytes at the absolute offset.
+Status writeOutputAt(TemporaryOutput& output, uint64_t offset, const uint8_t* bytes,
                           size_t length);
 
 // Flushes the temporary to disk, gives it the usual permissions (0666 less the umask) and renames
 // it to finalPath, replacing whatever file stood there. On failure the temporary is removed.
-PackFailure commitOutput(TemporaryOutput& output);
+Status commitOutput(TemporaryOutput& output);
 
 }  // namespace oxtrel

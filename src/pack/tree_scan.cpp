@@ -29,40 +29,40 @@ std::string childPath(const std::string& directory, const std::string& name) {
 
 // Lists the directory at path with each entry's own status (links are not followed), in byte
 // order of the names. A failure names the directory or the entry that could not be read.
-PackFailure listDirectory(const std::string& path, bool followLink, std::vector<Entry>& entries) {
+Error unreadableDirectory(const std::string& path, int error) {
+  return {ErrorKind::cannotRead, error, "directory '" + path + "'"};
+}
+
+Status listDirectory(const std::string& path, bool followLink, std::vector<Entry>& entries) {
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
   DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
   if (!dir) {
     int error = errno;
     if (fd >= 0) close(fd);
-    return {PackFailureKind::unreadable,
-            "cannot read directory '" + path + "': " + std::strerror(error)};
+    return unreadableDirectory(path, error);
   }
-  PackFailure failure;
+  Status status;
   errno = 0;
   while (const dirent* d = readdir(dir)) {
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     Entry entry{d->d_name, {}};
     if (fstatat(dirfd(dir), d->d_name, &entry.status, AT_SYMLINK_NOFOLLOW) != 0) {
-      failure = {PackFailureKind::unreadable,
-                 "cannot read '" + childPath(path, entry.name) + "': " + std::strerror(errno)};
+      status = Error{ErrorKind::cannotRead, errno, "'" + childPath(path, entry.name) + "'"};
       break;
     }
     entries.push_back(std::move(entry));
     errno = 0;
   }
-  if (!failed(failure) && errno != 0)
-    failure = {PackFailureKind::unreadable,
-               "cannot read directory '" + path + "': " + std::strerror(errno)};
+  if (status && errno != 0) status = unreadableDirectory(path, errno);
   closedir(dir);
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  return failure;
+  return status;
 }
 
 }  // namespace
 
-TreeScan scanTree(const std::string& directory, std::optional<FileIdentity> exclude) {
+Result<TreeScan> scanTree(const std::string& directory, std::optional<FileIdentity> exclude) {
   TreeScan scan;
   std::vector<PendingDirectory> pending{{directory, {}}};
   while (!pending.empty()) {
@@ -70,8 +70,8 @@ TreeScan scanTree(const std::string& directory, std::optional<FileIdentity> excl
     pending.pop_back();
 
     std::vector<Entry> entries;
-    scan.failure = listDirectory(current.path, current.components.empty(), entries);
-    if (failed(scan.failure)) return scan;
+    if (Status listed = listDirectory(current.path, current.components.empty(), entries); !listed)
+      return std::move(listed.error());
 
     ScannedDirectory found{current.path, current.components, {}};
     std::vector<PendingDirectory> below;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/pack_failure.h"
+#include "common/result.h"
 
 namespace oxtrel {
 
@@ -33,12 +33,12 @@ struct FileIdentity {
 struct TreeScan {
   std::vector<ScannedDirectory> directories;  // only those that hold regular files
   std::vector<std::string> skipped;           // "<path>: <why>" for each entry that is not packed
-  PackFailure failure;                        // unreadable, when a directory cannot be listed
 };
 
 // Walks everything below directory (which is itself followed when it is a link). Symbolic links
 // below it are never followed; they, FIFOs, sockets and devices are listed in skipped. The file
 // whose identity is exclude, if any, is passed over silently: it is the archive being replaced.
-TreeScan scanTree(const std::string& directory, std::optional<FileIdentity> exclude);
+// Fails as cannotRead when a directory or an entry's status cannot be read.
+Result<TreeScan> scanTree(const std::string& directory, std::optional<FileIdentity> exclude);
 
 }  // namespace oxtrel

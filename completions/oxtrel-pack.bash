@@ -1,0 +1,17 @@
+# bash completion for oxtrel-pack
+_oxtrel_pack() {
+  local cur prev
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD-1]}
+  if [[ $prev == --level ]]; then
+    COMPREPLY=($(compgen -W '1 2 3 4 5 6 7 8 9 10 11 12' -- "$cur"))
+    return
+  fi
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W '-z --compress --level -h --help --version' -- "$cur"))
+    return
+  fi
+  compopt -o filenames
+  COMPREPLY=($(compgen -f -- "$cur"))
+}
+complete -F _oxtrel_pack oxtrel-pack

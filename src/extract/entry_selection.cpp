@@ -1,0 +1,51 @@
+#include "extract/entry_selection.h"
+
+#include "extract/path_pattern.h"
+
+namespace oxtrel {
+
+namespace {
+
+bool anyMatches(const std::vector<std::string>& patterns, std::string_view path) {
+  for (const std::string& pattern : patterns)
+    if (matchesPathPattern(pattern, path)) return true;
+  return false;
+}
+
+}  // namespace
+
+EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
+                             const std::vector<std::string>& includes, const std::vector<std::string>& excludes) {
+  EntrySelection selection;
+  selection.includeUsed.assign(includes.size(), 0);
+  bool filtering = !includes.empty() || !excludes.empty();
+  for (const Folder& folder : catalogue.folders) {
+    for (const FileRecord& record : folder.files) {
+      std::optional<std::string_view> name = lookup(index, record.hash);
+      bool chosen = true;
+      if (filtering) {
+        chosen = includes.empty();
+        if (name) {
+          std::string path = patternPath(folder.name, *name);
+          if (!anyMatches(excludes, path)) {
+            for (size_t i = 0; i < includes.size(); ++i) {
+              if (!matchesPathPattern(includes[i], path)) continue;
+              selection.includeUsed[i] = 1;
+              chosen = true;
+            }
+          } else {
+            chosen = false;
+          }
+        }
+        selection.chosen.push_back(chosen ? 1 : 0);
+      }
+      if (chosen && name) {
+        ++selection.entries;
+        selection.storedBytes += record.size;
+      }
+    }
+  }
+  return selection;
+}
+
+}  // namespace oxtrel
