@@ -5,12 +5,13 @@ ARCHIVE ?= examples/sample.vrk
 
 # The sanitizer build lives beside build/; the fuzz build, made with clang, outside the tree.
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= /tmp/oxtrel-fuzz-$(shell printf %s "$(CURDIR)" | md5sum | cut -c1-8)
 FUZZ_SECONDS ?= 60
 # WERROR=ON turns warnings into errors, as the CI builds do.
 WERROR ?= OFF
 
-.PHONY: deps build run sample test clean test-sanitize fuzz-build fuzz fuzz-seeds bench bench-quick format
+.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick format
 
 deps:
 	@scripts/install-deps.sh
@@ -47,6 +48,12 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The suite under ThreadSanitizer; the tests that run the binaries run its instrumented builds.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_TSAN=ON -DOXTREL_BENCH=OFF -DOXTREL_WERROR=$(WERROR) >/dev/null
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 fuzz-build: deps
 	@scripts/install-deps.sh clang libclang-rt-14-dev
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_FUZZ=ON -DOXTREL_TESTS=OFF >/dev/null
@@ -65,4 +72,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)

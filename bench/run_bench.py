@@ -8,8 +8,10 @@ stored and a compressed archive with oxtrel-pack, a zip (zip -r -6) and a plain 
 data/ tree; checks once that every extractor rebuilds the identical tree (measuring peak memory on
 that run); then times every extraction in one hyperfine run, rounds alternating between tools,
 each into a fresh empty directory whose removal is not timed. Prints medians, MB/s, ratios, the
-half-versus-full scaling check and whether the targets are met. --quick uses ~5 MB of corpora
-and asserts nothing about time.
+half-versus-full scaling check and whether the targets are met. It also times packing each full
+corpus with `oxtrel-pack -z` on one thread and on the default number, checking that both write
+the very archive the corpus was packed as, and prints the speedups of the parallel runs.
+--quick uses ~5 MB of corpora and asserts nothing about time.
 """
 
 import argparse
@@ -41,6 +43,11 @@ TARGET_VS_TAR = 1.00
 SCALING_TOLERANCE = 0.10
 
 TOOLS = ["oxtrel-stored", "oxtrel-compressed", "bsdtar", "unzip", "7z", "tar"]
+# Packing the full corpora, compressed, on one thread and on the default number of threads.
+PACKERS = ["pack-j1", "pack-default"]
+# (what, one-thread job tool, default-jobs job tool, target for their ratio): each is printed as
+# a speedup per corpus. Parallel extraction gets its pairs here beside packing.
+SPEEDUPS = [("oxtrel-pack -z", "pack-j1", "pack-default", 0.60)]
 
 
 def halved(shape):
@@ -120,6 +127,8 @@ class Bench:
             "unzip": f"unzip -q -o {root}/tree.zip",
             "7z": f"7z x -y -bd {root}/tree.zip",
             "tar": f"tar -xf {root}/tree.tar",
+            "pack-j1": f"{self.pack} --compress --level 6 -j 1 packed.vrk {root}/tree/data",
+            "pack-default": f"{self.pack} --compress --level 6 packed.vrk {root}/tree/data",
         }
         return a[tool]
 
@@ -136,6 +145,11 @@ class Bench:
                               cwd=self.out, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if proc.returncode != 0:
             sys.exit(f"bench: {tool} on {root} exited with {proc.returncode}: {proc.stderr}")
+        if tool in PACKERS:
+            if file_digest(os.path.join(self.out, "packed.vrk")) != file_digest(os.path.join(root, "compressed.vrk")):
+                sys.exit(f"bench: {tool} on {root} did not write the same archive as the default run")
+            with open(report) as f:
+                return int(f.read().split()[-1])
         diff = subprocess.run(["diff", "-r", "-q", "--no-dereference", os.path.join(root, "tree", "data"),
                                os.path.join(self.out, "data")], capture_output=True, text=True)
         if diff.returncode != 0:
@@ -185,6 +199,7 @@ def main():
     # Each job: (corpus key, tool). Half corpora only need oxtrel, for the scaling check.
     jobs = [(name, tool) for name in shapes for tool in TOOLS]
     jobs += [(name + "-half", tool) for name in shapes for tool in TOOLS[:2]]
+    jobs += [(name, tool) for name in shapes for tool in PACKERS]
 
     print("bench: checking every extractor's tree and measuring peak memory", flush=True)
     peak = {job: bench.check_and_measure(job[1], roots[job[0]]) for job in jobs}
@@ -196,7 +211,7 @@ def main():
           "--prepare", f"rm -rf {bench.out} && mkdir {bench.out}",
           "-L", "job", ",".join(commands), "-L", "round", ",".join(str(r) for r in range(runs + 1)),
           f"cd {bench.out} && {{job}}"]
-    print(f"bench: timing {len(jobs)} extractions x {runs} rounds with hyperfine", flush=True)
+    print(f"bench: timing {len(jobs)} runs x {runs} rounds with hyperfine", flush=True)
     # Quick runs are too short for hyperfine's shell calibration, which then warns at length.
     run(hf, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL if args.quick else None)
     shutil.rmtree(bench.out, ignore_errors=True)
@@ -268,6 +283,17 @@ def main():
               f"{verdict(vs_tar <= TARGET_VS_TAR)}")
         print(f"  {name:<9} peak memory       {mem:.1f} MiB <= {limit:.1f} MiB: {verdict(mem <= limit)}")
     print(f"  scaling within 10%: {verdict(scaling_ok)}")
+
+    print()
+    print(f"threads: {os.cpu_count()} CPUs online, {len(os.sched_getaffinity(0))} usable; "
+          "speedups are default jobs / -j 1 (median of per-round ratios in brackets):")
+    for what, serial, parallel, target in SPEEDUPS:
+        for name in shapes:
+            one, many = (name, serial), (name, parallel)
+            ratio = wall[many] / wall[one]
+            print(f"  {name:<9} {what:<16} -j 1 {wall[one]:7.3f} s (cpu {cpu[one]:.3f}, {peak[one] / 1024:.1f} MiB), "
+                  f"default {wall[many]:7.3f} s (cpu {cpu[many]:.3f}, {peak[many] / 1024:.1f} MiB): "
+                  f"{ratio:.2f} ({paired(many, one):.2f}), x{1 / ratio:.2f}; <= {target:.2f}: {verdict(ratio <= target)}")
     if args.quick:
         print("bench: quick run complete (no timing assertions)")
 

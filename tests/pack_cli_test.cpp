@@ -15,7 +15,8 @@ namespace {
 
 using namespace oxtrel::testing;
 
-const std::string kUsage = "Usage: oxtrel-pack [-z|--compress] [--level N] <archive> <directory>\n";
+const std::string kUsage =
+    "Usage: oxtrel-pack [-z|--compress] [--level N] [-j|--jobs N] <archive> <directory>\n";
 
 TEST(PackCli, WrongArgumentsPrintWhyAndUsageOnStderrAndExit2) {
   ScratchDir dir;
@@ -24,6 +25,7 @@ TEST(PackCli, WrongArgumentsPrintWhyAndUsageOnStderrAndExit2) {
       {}, {"a.vrk"}, {"a.vrk", "tree", "extra"}, {"--bogus", "a.vrk", "tree"},
       {"-z", "--level", "0", "a.vrk", "tree"}, {"-z", "--level", "13", "a.vrk", "tree"},
       {"-z", "--level", "6x", "a.vrk", "tree"}, {"--level", "6", "a.vrk", "tree"}, {"-z", "--level"},
+      {"-j", "0", "a.vrk", "tree"}, {"--jobs=65", "a.vrk", "tree"}, {"-j", "two", "a.vrk", "tree"}, {"-z", "-j"},
   };
   for (const auto& args : wrong) {
     ProcessResult r = runPack(args, dir.path);
@@ -55,6 +57,13 @@ TEST(PackCli, SuccessPrintsOneSummaryLine) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "out.vrk: 3 files in 3 folders, 8 bytes in, " +
                        std::to_string(readFile(dir / "out.vrk").size()) + " bytes out\n");
+  for (const std::vector<std::string>& jobs : {std::vector<std::string>{"-j1"}, {"--jobs=3"}, {"-j", "64"}}) {
+    std::vector<std::string> args = {"-z", "--level=9", "again.vrk", "tree"};
+    args.insert(args.begin() + 1, jobs.begin(), jobs.end());
+    ProcessResult again = runPack(args, dir.path);
+    EXPECT_EQ(again.exitStatus, 0) << jobs[0] << again.err;
+    EXPECT_EQ(readFile(dir / "again.vrk"), readFile(dir / "out.vrk")) << jobs[0];
+  }
 }
 
 TEST(PackCli, FailuresGoToStderrWithExit1AndLeaveNoArchive) {

@@ -14,6 +14,7 @@
 #include "catalogue/little_endian.h"
 #include "catalogue/name_hash.h"
 #include "catalogue/payload_format.h"
+#include "pack/tree_scan.h"
 #include "scratch.h"
 
 namespace oxtrel {
@@ -152,6 +153,62 @@ TEST(Pack, OneTreeAlwaysGivesTheSameBytes) {
     ASSERT_FALSE(!packDirectory(dir / "one", dir / "3.vrk", options).status.ok());
     EXPECT_EQ(readFile(dir / "1.vrk"), readFile(dir / "2.vrk"));
     EXPECT_EQ(readFile(dir / "1.vrk"), readFile(dir / "3.vrk"));
+  }
+}
+
+// Enough files of mixed sizes and contents that threads finish them out of order.
+Tree manyFileTree() {
+  Tree tree;
+  for (int i = 0; i < 60; ++i) {
+    std::string contents;
+    for (int j = 0; j < (i * 977) % 20000; ++j) contents += char('a' + (i * j) % (i % 5 == 0 ? 251 : 7));
+    tree["dir" + std::to_string(i % 4) + "/sub" + std::to_string(i % 3) + "/f" + std::to_string(i)] = contents;
+  }
+  return tree;
+}
+
+TEST(Pack, EveryJobCountWritesTheSameBytesAndReportsTheSameFirstFailure) {
+  ScratchDir dir;
+  const Tree tree = manyFileTree();
+  writeTree(dir / "tree", tree);
+  for (bool compress : {false, true}) {
+    PackReport one = packDirectory(dir / "tree", dir / "one.vrk", {.compress = compress, .jobs = 1});
+    ASSERT_EQ(failureOf(one), "");
+    EXPECT_EQ(readBack(dir / "one.vrk"), tree);
+    for (unsigned jobs : {2u, 3u, 8u}) {
+      PackReport many = packDirectory(dir / "tree", dir / "many.vrk", {.compress = compress, .jobs = jobs});
+      ASSERT_EQ(failureOf(many), "");
+      EXPECT_EQ(readFile(dir / "many.vrk"), readFile(dir / "one.vrk")) << compress << " " << jobs;
+      EXPECT_EQ(many.bytesIn, one.bytesIn);
+      EXPECT_EQ(many.bytesOut, one.bytesOut);
+    }
+  }
+
+  // Files that change between the scan and the write fail when the writer reaches them; only
+  // the first in table order may be reported, however many threads read ahead of it.
+  Result<TreeScan> scan = scanTree(dir / "tree", std::nullopt);
+  ASSERT_TRUE(scan.ok());
+  Result<CataloguePlan> planned = planCatalogue(scan->directories);
+  ASSERT_TRUE(planned.ok());
+  const CataloguePlan& plan = *planned;
+  std::vector<const PlannedFile*> files;
+  for (const PlannedFolder& folder : plan.folders)
+    for (const PlannedFile& file : folder.files) files.push_back(&file);
+  ASSERT_EQ(files.size(), 60u);
+  const std::string vanished = files[17]->path, grown = files[31]->path, alsoVanished = files[45]->path;
+  ASSERT_EQ(unlink(alsoVanished.c_str()), 0);
+  ASSERT_EQ(truncate(grown.c_str(), off_t(1) << 32), 0);
+  ASSERT_EQ(unlink(vanished.c_str()), 0);
+  for (bool firstVanishes : {true, false}) {
+    if (!firstVanishes) writeFile(vanished, {});
+    const std::string expected = firstVanishes ? "cannot read '" + vanished + "': No such file or directory"
+                                               : "'" + grown + "' is 4294967296 bytes, past the 4294967295 bytes an archive can hold";
+    for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+      writeTree(dir / "out", {{"a.vrk", "the old archive"}});
+      PackReport report = writeArchive(plan, {.compress = true, .jobs = jobs}, dir / "out/a.vrk");
+      EXPECT_EQ(failureOf(report), expected) << jobs;
+      EXPECT_EQ(snapshotTree(dir / "out"), (Tree{{"a.vrk", "the old archive"}})) << jobs;
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "cli/standard_output.h"
 #include "pack/pack_directory.h"
+#include "parallel/job_count.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitOutOfMemory = 3;
 
-const char kUsage[] = "Usage: oxtrel-pack [-z|--compress] [--level N] <archive> <directory>\n";
+const char kUsage[] = "Usage: oxtrel-pack [-z|--compress] [--level N] [-j|--jobs N] <archive> <directory>\n";
 
 const char kHelp[] =
     "Packs every regular file below <directory> into <archive>; oxtrel extracts it back.\n"
@@ -28,6 +29,8 @@ const char kHelp[] =
     "  -z, --compress  store every payload as a zlib stream\n"
     "      --level N   compression level with --compress, 1 (fastest) to 12 (smallest); "
     "default 6\n"
+    "  -j, --jobs N    threads that compress files with --compress, 1 to 64; default: the CPUs\n"
+    "                  this process may run on (the archive is the same for every N)\n"
     "  -h, --help      print this help and exit\n"
     "      --version   print the version and exit\n";
 
@@ -58,13 +61,14 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
   enum { kLevel = 256, kVersion };
   const option longOptions[] = {{"compress", no_argument, nullptr, 'z'},
                                 {"level", required_argument, nullptr, kLevel},
+                                {"jobs", required_argument, nullptr, 'j'},
                                 {"help", no_argument, nullptr, 'h'},
                                 {"version", no_argument, nullptr, kVersion},
                                 {nullptr, 0, nullptr, 0}};
   opterr = 0;  // messages are ours, without argv[0]'s path
   bool levelGiven = false;
   int c;
-  while ((c = getopt_long(argc, argv, ":zh", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":zhj:", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'z': args.options.compress = true; break;
       case kLevel:
@@ -74,6 +78,12 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
           return ParseOutcome::usage;
         }
         levelGiven = true;
+        break;
+      case 'j':
+        if (!oxtrel::parseJobCount(optarg, args.options.jobs)) {
+          why = "--jobs takes 1 to " + std::to_string(oxtrel::kMaxJobCount) + ", not '" + optarg + "'";
+          return ParseOutcome::usage;
+        }
         break;
       case 'h': return ParseOutcome::help;
       case kVersion: return ParseOutcome::version;
@@ -111,6 +121,7 @@ int pack(const Arguments& args) {
 
 int run(int argc, char** argv) {
   Arguments args;
+  args.options.jobs = oxtrel::defaultJobCount();
   std::string why;
   switch (parseArguments(argc, argv, args, why)) {
     case ParseOutcome::usage: return usageError(why);

@@ -7,6 +7,7 @@
 #include "io/positional_file.h"
 #include "pack/catalogue_tables.h"
 #include "pack/temporary_output.h"
+#include "parallel/ordered_jobs.h"
 
 namespace oxtrel {
 
@@ -16,8 +17,7 @@ constexpr size_t kCopyChunk = size_t(1) << 20;
 
 struct WriteRun {
   TemporaryOutput output;
-  libdeflate_compressor* compressor = nullptr;  // null when payloads are stored
-  uint64_t position = 0;                        // where the next payload goes
+  uint64_t position = 0;  // where the next payload goes
   uint64_t bytesIn = 0;
   std::vector<uint8_t> buffer;
   std::vector<PayloadPlacement> placements;
@@ -52,25 +52,26 @@ Error about(const PlannedFile& file, Error error) {
   return error;
 }
 
+// No link is followed, and a file swapped for a FIFO since the scan does not block the open.
+Result<PositionalFile> openSource(const PlannedFile& file) {
+  Result<PositionalFile> source = openPositionalFile(file.path.c_str(), true);
+  if (!source) return about(file, std::move(source.error()));
+  return source;
+}
+
 Status checkRoom(const WriteRun& run, const PlannedFile& file, uint64_t storedSize) {
   if (storedSize <= kMaxArchiveSize - run.position) return {};
   return tooLarge("with '" + file.path + "' the archive would take " + std::to_string(run.position + storedSize) +
                   " bytes");
 }
 
-Status appendCompressed(WriteRun& run, const PositionalFile& source, const PlannedFile& file, uint64_t& storedSize) {
-  if (source.size > kMaxArchiveSize) return oversizedFile(file, source.size);
-  run.buffer.resize(size_t(source.size));
-  if (Status read = readAt(source, 0, run.buffer); !read) return about(file, std::move(read.error()));
-  std::vector<uint8_t> payload = compressPayload(run.compressor, run.buffer.data(), run.buffer.size());
-  storedSize = payload.size();
-  if (Status room = checkRoom(run, file, storedSize); !room) return room;
-  return writeOutputAt(run.output, run.position, payload.data(), payload.size());
+void place(WriteRun& run, uint64_t storedSize) {
+  run.placements.push_back({uint32_t(storedSize), uint32_t(run.position)});
+  run.position += storedSize;
 }
 
-Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFile& file, uint64_t& storedSize) {
-  storedSize = source.size;
-  if (Status room = checkRoom(run, file, storedSize); !room) return room;
+Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFile& file) {
+  if (Status room = checkRoom(run, file, source.size); !room) return room;
   run.buffer.resize(size_t(std::min<uint64_t>(source.size, kCopyChunk)));
   for (uint64_t done = 0; done < source.size;) {
     std::span<uint8_t> chunk(run.buffer.data(), size_t(std::min<uint64_t>(source.size - done, kCopyChunk)));
@@ -87,18 +88,76 @@ Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFi
   return {};
 }
 
-Status appendPayload(WriteRun& run, const PlannedFile& file) {
-  // No link is followed, and a file swapped for a FIFO since the scan does not block the open.
-  Result<PositionalFile> source = openPositionalFile(file.path.c_str(), true);
-  if (!source) return about(file, std::move(source.error()));
-  uint64_t storedSize = 0;
-  Status appended = run.compressor ? appendCompressed(run, *source, file, storedSize)
-                                   : appendStored(run, *source, file, storedSize);
-  run.bytesIn += source->size;
-  if (!appended) return appended;
-  run.placements.push_back({uint32_t(storedSize), uint32_t(run.position)});
-  run.position += storedSize;
+// Stored payloads are copied a chunk at a time, so no file is ever held whole in memory.
+Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& files) {
+  for (const PlannedFile* file : files) {
+    Result<PositionalFile> source = openSource(*file);
+    if (!source) return std::move(source.error());
+    Status appended = appendStored(run, *source, *file);
+    run.bytesIn += source->size;
+    if (!appended) return appended;
+    place(run, source->size);
+  }
   return {};
+}
+
+// What a worker makes of one file when payloads are compressed.
+struct CompressedFile {
+  Status status;
+  uint64_t sizeRead = 0;  // the file's size when it was opened
+  std::vector<uint8_t> payload;
+};
+
+struct CompressionContext {
+  Compressor compressor;
+  std::vector<uint8_t> buffer;  // the file's bytes; kept for the worker's next file
+};
+
+CompressionContext makeCompressionContext(int level) {
+  CompressionContext context{makeCompressor(level), {}};
+  if (!context.compressor) throw std::bad_alloc();
+  return context;
+}
+
+CompressedFile compressFile(CompressionContext& context, const PlannedFile& file) {
+  CompressedFile result;
+  Result<PositionalFile> source = openSource(file);
+  if (!source) {
+    result.status = std::move(source.error());
+    return result;
+  }
+  result.sizeRead = source->size;
+  if (source->size > kMaxArchiveSize) {
+    result.status = oversizedFile(file, source->size);
+    return result;
+  }
+  context.buffer.resize(size_t(source->size));
+  if (Status read = readAt(*source, 0, context.buffer); !read) {
+    result.status = about(file, std::move(read.error()));
+    return result;
+  }
+  result.payload = compressPayload(context.compressor.get(), context.buffer.data(), context.buffer.size());
+  return result;
+}
+
+// Files are read and compressed on options.jobs threads and written in table order as each
+// becomes next, so the archive is the same whatever the count, and at most the engine's window
+// of compressed payloads waits in memory. The first failure in table order is the one reported.
+Status appendCompressedFiles(WriteRun& run, const std::vector<const PlannedFile*>& files, const PackOptions& options) {
+  Status status;
+  runOrderedJobs(
+      files.size(), {.jobs = options.jobs}, [&] { return makeCompressionContext(options.level); },
+      [&](CompressionContext& context, size_t i) { return compressFile(context, *files[i]); },
+      [&](size_t i, CompressedFile&& compressed) {
+        run.bytesIn += compressed.sizeRead;
+        status = std::move(compressed.status);
+        if (status) status = checkRoom(run, *files[i], compressed.payload.size());
+        if (status) status = writeOutputAt(run.output, run.position, compressed.payload.data(), compressed.payload.size());
+        if (!status) return false;
+        place(run, compressed.payload.size());
+        return true;
+      });
+  return status;
 }
 
 }  // namespace
@@ -114,20 +173,15 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
   WriteRun run;
   report.status = createTemporaryOutput(archivePath, run.output);
   if (!report.status) return report;
-  Compressor compressor;
-  if (options.compress) {
-    compressor = makeCompressor(options.level);
-    if (!compressor) throw std::bad_alloc();
-    run.compressor = compressor.get();
-  }
   run.position = tablesLength(plan);
   run.placements.reserve(plan.fileCount);
 
+  std::vector<const PlannedFile*> files;
+  files.reserve(plan.fileCount);
   for (const PlannedFolder& folder : plan.folders)
-    for (const PlannedFile& file : folder.files) {
-      report.status = appendPayload(run, file);
-      if (!report.status) return report;
-    }
+    for (const PlannedFile& file : folder.files) files.push_back(&file);
+  report.status = options.compress ? appendCompressedFiles(run, files, options) : appendStoredFiles(run, files);
+  if (!report.status) return report;
 
   std::vector<uint8_t> tables = encodeTables(plan, options.compress, run.placements);
   report.status = writeOutputAt(run.output, 0, tables.data(), tables.size());

@@ -19,6 +19,9 @@ inline constexpr uint64_t kMaxArchiveSize = 0xFFFFFFFF;
 struct PackOptions {
   bool compress = false;
   int level = kDefaultCompressionLevel;  // used when compress; kMin..kMaxCompressionLevel
+  // Threads that read and compress files when compress; the archive is the same for every
+  // count. Stored payloads are copied one file at a time whatever the count.
+  unsigned jobs = 1;
 };
 
 struct PackReport {
