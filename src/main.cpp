@@ -11,6 +11,7 @@
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
 #include "extract/extraction_run.h"
+#include "extract/stop_signals.h"
 #include "parallel/job_count.h"
 
 namespace {
@@ -155,6 +156,8 @@ int run(Arguments& args) {
     console.progress = &progress;
     console.linesShareProgressTerminal = console.lines == stderr || isatty(STDOUT_FILENO);
   }
+  // A listing writes nothing that a signal could leave half done.
+  if (!listing) catchStopSignals();
   return runArchivePath(args.archive, options, consoleSink(console), stdout);
 }
 

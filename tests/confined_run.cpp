@@ -95,7 +95,8 @@ std::string shown(std::string_view name) {
 
 // Reads the console record by record as the walk prints it, learning what was written.
 ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std::string_view console) {
-  NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
+  NameIndex index = buildNameIndex(std::span(archive).subspan(size_t(catalogue.nameBlockOffset), catalogue.header.totalNameLength),
+                                   catalogue.header.fileCount, requestedNameKeys(catalogue));
   PayloadDecoder decoder = makePayloadDecoder();
   ConsoleModel model;
   ConsoleReader in{console};
@@ -106,7 +107,7 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         model.broken = "expected " + line + "got " + std::string(in.rest.substr(0, 200));
         return model;
       };
-      const std::string* name = lookup(index, record.hash);
+      std::optional<std::string_view> name = lookup(index, record.hash);
       if (!name) {
         std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), shown(folder.name).c_str());
         if (!in.take(warning)) return expected(warning);

@@ -3,7 +3,10 @@
 // and tree at every number of threads.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <random>
@@ -130,6 +133,45 @@ TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
     ASSERT_EQ(many.result.exitStatus, one.result.exitStatus) << what;
     ASSERT_EQ(many.tree, one.tree) << what;
   }
+}
+
+TEST(ParallelExtraction, AStopSignalEndsTheRunAfterAPrefixOfTheEntries) {
+  // Many small files, so that the run is still going when the signal comes.
+  TestArchive a;
+  for (int f = 0; f < 100; ++f) {
+    TestFolder folder{.name = "f" + std::to_string(f)};
+    for (int i = 0; i < 100; ++i) folder.files.push_back({.name = std::to_string(i) + ".nif", .payload = bytesOf("x")});
+    a.folders.push_back(std::move(folder));
+  }
+  Bytes archive = buildArchive(a);
+  ScratchDir whole;
+  writeFile(whole / "a.vrk", archive);
+  ProcessResult full = runOxtrel({"-j", "1", "a.vrk"}, whole.path);
+  ASSERT_EQ(full.exitStatus, 0);
+
+  ScratchDir dir;
+  writeFile(dir / "a.vrk", archive);
+  ProcessResult r = runOxtrel({"-j", "4", "a.vrk"}, dir.path, [] {
+    // A grandchild interrupts the program this child becomes.
+    if (fork() == 0) {
+      close(STDOUT_FILENO);
+      close(STDERR_FILENO);
+      usleep(150000);
+      kill(getppid(), SIGINT);
+      _exit(0);
+    }
+  });
+  ASSERT_TRUE(r.exitStatus == 128 + SIGINT || r.exitStatus == 0) << r.exitStatus;
+  // The lines are the uninterrupted run's first ones, and the files exactly theirs, whole.
+  EXPECT_TRUE(full.out.starts_with(r.out) && (r.out.empty() || r.out.ends_with('\n')));
+  std::map<std::string, std::string> expected;
+  for (size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1) {
+    std::string path = r.out.substr(at + 23, r.out.find('\n', at) - at - 23);  // after "data\\"
+    std::replace(path.begin(), path.end(), '\\', '/');
+    expected[path.substr(0, path.find('/')) + "/"] = "";
+    expected[path] = "x";
+  }
+  EXPECT_EQ(snapshotTree(dir / "data"), expected);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
 #include "extract/parallel_extraction.h"
+#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
@@ -41,7 +42,13 @@ int runArchive(const PositionalFile& archive, const char* displayPath, int paren
     return kExitProblem;
   }
   const Catalogue& catalogue = *loaded;
-  NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
+  Result<NameIndex> read = readNameIndex(archive, catalogue.nameBlockOffset, catalogue.header.totalNameLength,
+                                        catalogue.header.fileCount, requestedNameKeys(catalogue));
+  if (!read) {
+    report(sink, EventKind::truncatedCatalogue, displayPath);
+    return kExitProblem;
+  }
+  const NameIndex& index = *read;
   EntrySelection selection = selectEntries(catalogue, index, options.includes, options.excludes);
 
   ExtractionEvent selected;
@@ -67,6 +74,8 @@ int runArchive(const PositionalFile& archive, const char* displayPath, int paren
     report(sink, EventKind::finished, {});
     problems = summary.problems != 0 || summary.streamError != 0;
   }
+  // A signal caught during the last entry still ends the run as a signal would.
+  if (int signal = stopSignal(); signal != 0) return 128 + signal;
   for (size_t i = 0; i < options.includes.size(); ++i) {
     if (selection.includeUsed[i]) continue;
     report(sink, EventKind::noMatch, options.includes[i]);

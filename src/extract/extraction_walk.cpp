@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 #include "catalogue/entry_path.h"
 #include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
+#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
@@ -38,12 +40,15 @@ struct RecordWalker {
     ++summary.problems;
   }
 
-  void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
+  void extract(const Folder& folder, const FileRecord& record, std::string_view name) {
     composeEntryPath(path, folder.name, name);
     report(EventKind::entry, record);
     if (settings.mode == RunMode::toStdout) return send(record);
 
     OutputPath output = splitOutputPath(belowDataRoot(path));
+    if (output.hasDotDot) return problem(EventKind::unsafePath, record);
+    // The system could not name it whole; walking it piece by piece would only cost time.
+    if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
     if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
     if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
       report(EventKind::keptExisting, record);
@@ -152,7 +157,7 @@ RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree
 }
 
 void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, const NameIndex& index) {
-  const std::string* name = lookup(index, folder.files[position].hash);
+  std::optional<std::string_view> name = lookup(index, folder.files[position].hash);
   if (!name) {
     ExtractionEvent event;
     event.kind = EventKind::unmatched;
@@ -175,6 +180,7 @@ ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
   for (const Folder& folder : catalogue.folders) {
     for (size_t j = 0; j < folder.files.size(); ++j, ++record) {
       if (walker->summary.streamError != 0) return walker->summary;
+      if ((walker->summary.stoppedBy = stopSignal()) != 0) return walker->summary;
       if (isSelected(selection, record)) walkRecord(*walker, folder, j, index);
     }
   }

@@ -23,6 +23,7 @@ struct ExtractionSummary {
   uint64_t kept = 0;      // left alone because the file existed (keepExisting)
   uint64_t problems = 0;  // unmatched, unsafePath, truncatedPayload, unpackFailed, possiblyPacked, cannotWrite
   int streamError = 0;    // errno of the failed write to contents; the walk stopped there
+  int stoppedBy = 0;      // the stop signal that ended the walk early, or 0
 };
 
 struct WalkSettings {
@@ -54,13 +55,15 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 //   entry                              offset, size, output path "data\<folder>\<name>"
 // then at most one of, checked in this order:
 //   unsafePath                         a ".." component, or a symbolic link below data
+//   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
 //   keptExisting                       keepExisting and a file is already there
 //   truncatedPayload                   the payload runs past the end of the archive
 //   unpackFailed                       the compressed payload cannot be inflated
 //   cannotWrite                        the file system refused, with its reason
 // and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
 // same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
-// path checks and writes the bytes to contents.
+// path checks and writes the bytes to contents. A stop signal (see stop_signals.h) ends the walk
+// between two entries.
 ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink);

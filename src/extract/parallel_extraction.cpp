@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/stop_signals.h"
 #include "extract/write_order.h"
 #include "parallel/ordered_jobs.h"
 
@@ -27,7 +28,7 @@ constexpr size_t kWindowPerJob = 8;
 struct Record {
   const Folder* folder;
   uint32_t position;        // in the folder's file table
-  const std::string* name;  // nullptr when the hash matched no name
+  std::optional<std::string_view> name;  // none when the hash matched no name
 };
 
 // What other threads learn about a record they wait for.
@@ -129,7 +130,7 @@ ExtractionSummary since(const ExtractionSummary& now, const ExtractionSummary& b
 
 ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                                     int parentFd, const EntrySelection& selection, const WalkSettings& settings,
-                                    const EventSink& sink, unsigned jobs, const std::atomic<bool>* cancel) {
+                                    const EventSink& sink, unsigned jobs) {
   bool compressed = isCompressed(catalogue.header);
   std::vector<Record> records = selectedRecords(catalogue, index, selection);
   std::vector<size_t> batches = batchBoundaries(records);
@@ -155,7 +156,17 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
   std::mutex failuresMutex;
   std::map<size_t, BatchEvents> failures;  // by batch: the events reported before a record failed
 
+  // A stop signal ends the run after the batches already started, as it ends a sequential walk
+  // after the entry being written: every file written has its lines, and no later entry is begun.
+  // Batches start in table order, so those that see the signal first are the last ones.
+  std::atomic<bool> stopping{false};
+
   auto work = [&](std::unique_ptr<Worker>& worker, size_t batch) -> BatchEvents {
+    if (stopSignal() != 0) {
+      stopping.store(true, std::memory_order_relaxed);
+      settle(batches[batch], batches[batch + 1], abandoned);
+      return {};
+    }
     ExtractionSummary before = walkSummary(*worker->walker);
     worker->batch = {};
     for (size_t r = batches[batch]; r < batches[batch + 1]; ++r) {
@@ -180,7 +191,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
 
   ExtractionSummary summary;
   size_t released = 0;
-  OrderedJobsOptions options{jobs, kWindowPerJob * jobs, cancel};
+  OrderedJobsOptions options{jobs, kWindowPerJob * jobs, &stopping};
   try {
     runOrderedJobs(
         batches.size() - 1, options,
@@ -199,6 +210,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
     if (failed != failures.end()) releaseEvents(failed->second, sink);
     throw;
   }
+  summary.stoppedBy = stopSignal();
   return summary;
 }
 
