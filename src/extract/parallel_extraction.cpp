@@ -158,12 +158,25 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
 
   // A stop signal ends the run after the batches already started, as it ends a sequential walk
   // after the entry being written: every file written has its lines, and no later entry is begun.
-  // Batches start in table order, so those that see the signal first are the last ones.
+  // Batches decide whether to begin strictly in table order (a worker handed a batch waits for the
+  // decision on the one before, which is only a check), so the batches begun are always a prefix
+  // even when a worker is preempted between being handed its batch and looking at the signal.
   std::atomic<bool> stopping{false};
+  std::atomic<size_t> decided{0};  // batches [0, decided) have decided
+
+  auto begins = [&](size_t batch) {
+    for (size_t seen = decided.load(std::memory_order_acquire); seen != batch;
+         seen = decided.load(std::memory_order_acquire))
+      decided.wait(seen, std::memory_order_acquire);
+    bool stop = stopping.load(std::memory_order_relaxed) || stopSignal() != 0;
+    if (stop) stopping.store(true, std::memory_order_relaxed);
+    decided.store(batch + 1, std::memory_order_release);
+    decided.notify_all();
+    return !stop;
+  };
 
   auto work = [&](std::unique_ptr<Worker>& worker, size_t batch) -> BatchEvents {
-    if (stopSignal() != 0) {
-      stopping.store(true, std::memory_order_relaxed);
+    if (!begins(batch)) {
       settle(batches[batch], batches[batch + 1], abandoned);
       return {};
     }
