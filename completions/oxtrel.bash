@@ -5,11 +5,11 @@ _oxtrel() {
   prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
     -C|--directory) compopt -o filenames; COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    -x|--exclude) return ;;
+    -x|--exclude|-j|--jobs) return ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W '-l --list --json -t --test -C --directory= -x --exclude= -O --to-stdout
-      -k --keep-existing -q --quiet --progress --no-progress -h --help --version' -- "$cur"))
+      -k --keep-existing -q --quiet -j --jobs= --progress --no-progress -h --help --version' -- "$cur"))
     [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace
     return
   fi

@@ -1,5 +1,6 @@
 // A whole run of the extractor on arbitrary archive bytes, in a fresh site per input; inputs of
-// odd length meet links already planted below data. Any broken rule aborts with its description.
+// odd length meet links already planted below data, and the last byte's bit 1 chooses one
+// thread or three. Any broken rule aborts with its description.
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes archive(data, data + size);
   RunSite site;
   prepareSite(site, archive, false, size % 2 == 1);
-  std::vector<std::string> broken = checkRun(site, archive, extractInProcess(site, archive));
+  unsigned jobs = size > 0 && (data[size - 1] & 2) ? 3 : 1;
+  std::vector<std::string> broken = checkRun(site, archive, extractInProcess(site, archive, jobs));
   for (const std::string& b : broken) std::fprintf(stderr, "broken: %s\n", b.c_str());
   if (!broken.empty()) std::abort();
   return 0;

@@ -11,6 +11,8 @@
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
 #include "extract/extraction_run.h"
+#include "extract/stop_signals.h"
+#include "parallel/job_count.h"
 
 namespace {
 
@@ -32,6 +34,8 @@ const char kHelp[] =
     "                                                                       oxtrel -O a.vrk 'ui/logo.dds' > logo.dds\n"
     "  -k, --keep-existing   never replace a file that exists               oxtrel -k a.vrk\n"
     "  -q, --quiet           no entry lines; warnings and errors remain     oxtrel -q a.vrk\n"
+    "  -j, --jobs=N          N threads extract or test entries (default: one per CPU, at most 64);\n"
+    "                        the lines and the tree are the same for every N  oxtrel -j 1 a.vrk\n"
     "      --progress        a progress line on standard error, always      oxtrel --progress a.vrk\n"
     "      --no-progress     no progress line, even on a terminal           oxtrel --no-progress a.vrk\n"
     "  -h, --help            print this help and exit\n"
@@ -82,14 +86,16 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
                                 {"to-stdout", no_argument, nullptr, 'O'},
                                 {"keep-existing", no_argument, nullptr, 'k'},
                                 {"quiet", no_argument, nullptr, 'q'},
+                                {"jobs", required_argument, nullptr, 'j'},
                                 {"progress", no_argument, nullptr, kProgress},
                                 {"no-progress", no_argument, nullptr, kNoProgress},
                                 {"help", no_argument, nullptr, 'h'},
                                 {"version", no_argument, nullptr, kVersion},
                                 {nullptr, 0, nullptr, 0}};
+  args.options.jobs = defaultJobCount();
   opterr = 0;  // messages are ours, without argv[0]'s path
   int c;
-  while ((c = getopt_long(argc, argv, ":ltC:x:Okqh", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":ltC:x:Okqj:h", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'l':
         if (!setMode(args, args.json ? RunMode::json : RunMode::list)) return ParseOutcome::usage;
@@ -109,6 +115,12 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
       case 'x': args.options.excludes.emplace_back(optarg); break;
       case 'k': args.options.keepExisting = true; break;
       case 'q': args.options.quiet = true; break;
+      case 'j':
+        if (!parseJobCount(optarg, args.options.jobs)) {
+          args.why = "invalid number of jobs '" + std::string(optarg) + "' (1 to " + std::to_string(kMaxJobCount) + ")";
+          return ParseOutcome::usage;
+        }
+        break;
       case kProgress: args.progress = 1; break;
       case kNoProgress: args.progress = 0; break;
       case 'h': return ParseOutcome::help;
@@ -144,6 +156,8 @@ int run(Arguments& args) {
     console.progress = &progress;
     console.linesShareProgressTerminal = console.lines == stderr || isatty(STDOUT_FILENO);
   }
+  // A listing writes nothing that a signal could leave half done.
+  if (!listing) catchStopSignals();
   return runArchivePath(args.archive, options, consoleSink(console), stdout);
 }
 

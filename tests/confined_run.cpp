@@ -17,6 +17,7 @@
 #include "cli/console_lines.h"
 #include "extract/extraction_run.h"
 #include "extract/payload_decoder.h"
+#include "parallel/job_count.h"
 
 namespace oxtrel::testing {
 
@@ -94,7 +95,8 @@ std::string shown(std::string_view name) {
 
 // Reads the console record by record as the walk prints it, learning what was written.
 ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std::string_view console) {
-  NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
+  NameIndex index = buildNameIndex(std::span(archive).subspan(size_t(catalogue.nameBlockOffset), catalogue.header.totalNameLength),
+                                   catalogue.header.fileCount, requestedNameKeys(catalogue));
   PayloadDecoder decoder = makePayloadDecoder();
   ConsoleModel model;
   ConsoleReader in{console};
@@ -105,7 +107,7 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
         model.broken = "expected " + line + "got " + std::string(in.rest.substr(0, 200));
         return model;
       };
-      const std::string* name = lookup(index, record.hash);
+      std::optional<std::string_view> name = lookup(index, record.hash);
       if (!name) {
         std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), shown(folder.name).c_str());
         if (!in.take(warning)) return expected(warning);
@@ -193,7 +195,7 @@ void prepareSite(RunSite& site, const Bytes& archive, bool archiveOnDisk, bool p
       throw std::runtime_error("cannot plant a link");
 }
 
-RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
+RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned jobs) {
   PositionalFile file = memoryFile(archive);
   int runFd = open(site.runDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   char* text = nullptr;
@@ -203,7 +205,9 @@ RunOutcome extractInProcess(const RunSite& site, const Bytes& archive) {
   RunOutcome outcome;
   Console lines;
   lines.lines = console;
-  outcome.status = runArchive(file, kSiteArchiveName, runFd, ExtractOptions{}, consoleSink(lines), nullptr);
+  ExtractOptions options;
+  options.jobs = jobs != 0 ? jobs : defaultJobCount();
+  outcome.status = runArchive(file, kSiteArchiveName, runFd, options, consoleSink(lines), nullptr);
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);

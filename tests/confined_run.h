@@ -35,8 +35,9 @@ struct RunOutcome {
   std::string console;
 };
 
-// A default run (extract everything) on the archive read from memory, into the site's run directory.
-RunOutcome extractInProcess(const RunSite& site, const Bytes& archive);
+// A default run (extract everything) on the archive read from memory, into the site's run directory,
+// on jobs threads (0: as many as the program uses by default).
+RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned jobs = 0);
 
 // Every rule the run broke; empty when it kept them all:
 // - nothing outside run/data changed, and no link there was written through;

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -394,13 +397,101 @@ TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
     std::fwrite("\xf0\xff\xff\xff", 1, 4, f);
     std::fclose(f);
   }
+  // On one thread and on several: the lines so far stay, in order, and nothing partial is left.
+  for (const char* jobs : {"1", "3"}) {
+    std::filesystem::remove_all(dir / "data");
+    ProcessResult r = runOxtrel({"-j", jobs, "a.vrk"}, dir.path, [] {
+      rlimit limit{256u << 20, 256u << 20};
+      setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(r.exitStatus, 3) << jobs;
+    size_t small = r.out.find(" data\\m\\small.nif\n");
+    size_t huge = r.out.find(" data\\m\\huge.nif\n");
+    EXPECT_TRUE(small != std::string::npos && huge != std::string::npos && small < huge) << jobs << ": " << r.out;
+    EXPECT_TRUE(r.out.ends_with(" data\\m\\huge.nif\n")) << jobs << ": " << r.out;
+    EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/small.nif", "s"}})) << jobs;
+  }
+}
+
+TEST(Extraction, AHugeSparseNameBlockCostsNeitherMemoryNorTime) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with a sanitizer's shadow memory";
+#endif
+  // 256 MiB of NULs (a hole on disk) before the one name a record asks for, with a name count
+  // that lets every NUL count as a name, extracted under a 128 MiB address-space limit.
+  const uint32_t hole = 1u << 28;
+  TestArchive a;
+  a.folders = {{.name = "m", .files = {{.name = "x.nif", .size = 1}}}};
+  a.fileCount = 0xFFFFFFFF;
+  a.nameBlock = Bytes{};
+  a.totalNameLength = hole + 6;
+  Bytes tables = buildArchive(a);
+  const uint32_t payloadAt = uint32_t(tables.size()) + hole + 6;
+  a.folders[0].files[0].offset = payloadAt;
+  tables = buildArchive(a);
+  ScratchDir dir;
+  writeFile(dir / "a.vrk", tables);
+  {
+    FILE* f = std::fopen((dir / "a.vrk").c_str(), "r+b");
+    ASSERT_EQ(fseeko(f, off_t(payloadAt - 6), SEEK_SET), 0);
+    std::fwrite("x.nif\0X", 1, 7, f);
+    std::fclose(f);
+  }
+  auto start = std::chrono::steady_clock::now();
   ProcessResult r = runOxtrel({"a.vrk"}, dir.path, [] {
-    rlimit limit{256u << 20, 256u << 20};
+    rlimit limit{128u << 20, 128u << 20};
     setrlimit(RLIMIT_AS, &limit);
   });
-  EXPECT_EQ(r.exitStatus, 3);
-  EXPECT_NE(r.out.find("data\\m\\huge.nif\n"), std::string::npos);
-  EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/small.nif", "s"}}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_EQ(r.out, line("%8x %8x %s\n", payloadAt, 1, "data\\m\\x.nif"));
+  EXPECT_EQ(snapshotTree(dir / "data"), (Tree{{"m/", ""}, {"m/x.nif", "X"}}));
+}
+
+TEST(Extraction, APathThatReachesPathMaxIsRefusedBeforeAnythingIsMade) {
+  // "data\m\" and a name of 50-byte components: the first path is one byte short of PATH_MAX
+  // with its NUL, the second reaches it.
+  std::string fits;
+  while (fits.size() + 51 < 4095 - 7) fits += std::string(50, 'd') + "\\";
+  fits += std::string(4095 - 7 - fits.size(), 'f');
+  std::string tooLong = "x" + fits;
+  TestArchive a;
+  a.folders = {{.name = "m", .files = {{.name = tooLong, .payload = bytesOf("long")}, {.name = fits, .payload = bytesOf("fits")}}}};
+  ScratchDir dir;
+  Outcome run = extract(dir, buildArchive(a));
+  std::vector<std::vector<FileRecord>> records = recordsOf(buildArchive(a));
+  EXPECT_EQ(run.result.exitStatus, 1);
+  // Compared without the long paths, which would drown a failure's report.
+  std::string expected = line("%8x %8x %s\n", records[0][0].offset, 4, "<long>") + "Error: cannot write <long>: File name too long\n" +
+                         line("%8x %8x %s\n", records[0][1].offset, 4, "<fits>");
+  std::string out = run.result.out;
+  for (std::string path : {"data\\m\\" + tooLong, "data\\m\\" + fits})
+    for (size_t at; (at = out.find(path)) != std::string::npos;) out.replace(at, path.size(), path.size() > 4095 ? "<long>" : "<fits>");
+  EXPECT_EQ(out, expected);
+  std::string written = "m/" + fits;
+  std::replace(written.begin(), written.end(), '\\', '/');
+  EXPECT_EQ(run.tree.count(written), 1u);
+  EXPECT_EQ(run.tree.count("m/x" + std::string(50, 'd') + "/"), 0u);
+}
+
+TEST(Extraction, TemporariesOfRunsThatAreGoneAreRemovedWhereARunWrites) {
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string dead = ".oxtrel-" + std::to_string(gone) + "-3.tmp";
+  const std::string alive = ".oxtrel-" + std::to_string(getpid()) + "-0.tmp";
+  ScratchDir dir;
+  writeTree(dir / "data", {{"m/" + dead, "left"}, {"m/" + alive, "left"},
+                           {"m/.oxtrel-" + std::to_string(gone) + "-3.tmp~", "left"},
+                           {"m/.oxtrel-" + std::to_string(gone) + ".tmp", "left"}, {"other/" + dead, "left"}});
+  TestArchive a;
+  a.folders = {{.name = "m", .files = {{.name = "f.nif", .payload = bytesOf("F")}}}};
+  Outcome run = extract(dir, buildArchive(a));
+  EXPECT_EQ(run.result.exitStatus, 0);
+  EXPECT_EQ(run.tree, (Tree{{"m/", ""}, {"m/f.nif", "F"}, {"m/" + alive, "left"},
+                            {"m/.oxtrel-" + std::to_string(gone) + "-3.tmp~", "left"},
+                            {"m/.oxtrel-" + std::to_string(gone) + ".tmp", "left"},
+                            {"other/", ""}, {"other/" + dead, "left"}}));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "process_runner.h"
 
 namespace oxtrel {
@@ -18,6 +20,23 @@ TEST(ManPages, RenderWithoutWarningsAndHaveTheUsualSections) {
     for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "EXIT STATUS", "EXAMPLES"})
       EXPECT_NE(r.out.find(std::string("\n") + section + "\n"), std::string::npos) << page << ": " << section;
   }
+}
+
+TEST(ManPages, OxtrelPageAgreesWithTheProgram) {
+  // Rendered on one long line per paragraph, so that the phrases checked are never broken.
+  std::string path = std::string(OXTREL_SOURCE_DIR) + "/docs/man/oxtrel.1";
+  ProcessResult page = runProgram(GROFF_PROGRAM, {"-man", "-rLL=1000n", "-rHY=0", "-Tutf8", "-P-cbou", path}, "/");
+  ProcessResult help = runOxtrel({"--help"}, "/");
+  const std::string prefix = "Usage: oxtrel ";
+  std::string usage = help.out.substr(0, help.out.find('\n'));
+  ASSERT_TRUE(usage.starts_with(prefix)) << help.out;
+  // The synopsis sets the usage line's words in lower case, without the angle brackets.
+  std::string synopsis;
+  for (char c : usage.substr(prefix.size()))
+    if (c != '<' && c != '>') synopsis += char(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(page.out.find("\n       oxtrel " + synopsis + "\n"), std::string::npos) << synopsis;
+  EXPECT_NE(page.out.find("the file name of folder a\\b is written to data/a/b/name"), std::string::npos);
+  EXPECT_NE(page.out.find("Linux 5.6 or later"), std::string::npos);
 }
 
 }  // namespace

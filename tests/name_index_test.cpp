@@ -1,15 +1,19 @@
 #include "catalogue/name_index.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <random>
 
 #include "archive_builder.h"
 #include "catalogue/name_hash.h"
+#include "scratch.h"
 
 namespace oxtrel {
 namespace {
 
+using testing::Bytes;
 using testing::bytesOf;
 
 TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
@@ -27,58 +31,96 @@ TEST(SplitAtLastDot, SplitsAtTheLastDotOnly) {
   EXPECT_EQ(s.extension, ".hidden");
 }
 
-TEST(NameIndex, FindsEveryNameOfTheBlock) {
-  NameIndex index = buildNameIndex(bytesOf(std::string("rock.nif\0walk.kf\0README\0", 24)), 3);
-  ASSERT_EQ(index.names.size(), 3u);
-  EXPECT_EQ(*lookup(index, hashFileName("ROCK.NIF")), "rock.nif");
-  EXPECT_EQ(*lookup(index, hashFileName("walk.kf")), "walk.kf");
-  EXPECT_EQ(*lookup(index, hashFileName("README")), "README");
-  EXPECT_EQ(lookup(index, hashFileName("rock.kf")), nullptr);
+// The index of block for records asking for the given names.
+NameIndex indexAsking(std::string_view block, uint32_t fileCount, const std::vector<std::string>& asked) {
+  std::vector<uint64_t> wanted;
+  for (const std::string& name : asked) wanted.push_back(nameKey(hashFileName(name)));
+  return buildNameIndex(bytesOf(block), fileCount, wanted);
 }
 
-TEST(NameIndex, LaterNameWithTheSameHashWins) {
-  NameIndex index = buildNameIndex(bytesOf(std::string("Tree.dds\0tree.DDS\0", 18)), 2);
-  ASSERT_EQ(index.names.size(), 1u);
-  EXPECT_EQ(*lookup(index, hashFileName("tree.dds")), "tree.DDS");
+std::string found(const NameIndex& index, std::string_view name) {
+  std::optional<std::string_view> stored = lookup(index, hashFileName(name));
+  return stored ? std::string(*stored) : "<none>";
 }
 
-TEST(NameIndex, EmptyNameTakesOnePosition) {
-  NameIndex index = buildNameIndex(bytesOf(std::string("\0\0b.kf\0", 7)), 3);
-  EXPECT_EQ(index.names.size(), 2u);
-  EXPECT_EQ(*lookup(index, computeNameHash("", "")), "");
-  EXPECT_EQ(*lookup(index, hashFileName("b.kf")), "b.kf");
+TEST(NameIndex, JoinsAskedHashesToTheLastNameOfTheBlockBearingThem) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string block;
+    uint32_t fileCount;
+    std::vector<std::string> asked;
+    std::vector<std::string> expected;  // found(asked[i])
+  } cases[] = {
+      {"rock.nif\0walk.kf\0README\0"s, 3, {"ROCK.NIF", "walk.kf", "README", "rock.kf"},
+       {"rock.nif", "walk.kf", "README", "<none>"}},
+      {"Tree.dds\0tree.DDS\0"s, 2, {"tree.dds"}, {"tree.DDS"}},               // later name wins
+      {"long_name.dds\0LONG_NAME.DDS\0"s, 2, {"long_name.dds"}, {"LONG_NAME.DDS"}},
+      {"\0\0b.kf\0"s, 3, {"", "b.kf"}, {"", "b.kf"}},                          // empty names count
+      {"a.nif\0b.nif\0"s, 1, {"a.nif", "b.nif"}, {"a.nif", "<none>"}},       // count limits
+      {"a.nif\0b.nif\0"s, 0, {"a.nif"}, {"<none>"}},
+      {"\0\0\0\0b.nif\0"s, 3, {"", "b.nif"}, {"", "<none>"}},                  // a NUL run counts too
+      {"a.nif\0tail"s, 1000, {"a.nif", "tail"}, {"a.nif", "tail"}},            // short block, no NUL
+      {""s, 5, {"a.nif"}, {"<none>"}},
+  };
+  for (const Case& c : cases) {
+    NameIndex index = indexAsking(c.block, c.fileCount, c.asked);
+    for (size_t i = 0; i < c.asked.size(); ++i)
+      EXPECT_EQ(found(index, c.asked[i]), c.expected[i]) << ::testing::PrintToString(c.block) << " " << c.asked[i];
+  }
 }
 
-TEST(NameIndex, CountLimitsTheNamesTaken) {
-  auto block = bytesOf(std::string("a.nif\0b.nif\0", 12));
-  EXPECT_EQ(buildNameIndex(block, 1).names.size(), 1u);
-  EXPECT_TRUE(buildNameIndex(block, 0).names.empty());
-}
-
-TEST(NameIndex, StopsAtTheEndOfAShortBlock) {
-  // fileCount promises more names than the block holds; the last one has no NUL.
-  NameIndex index = buildNameIndex(bytesOf(std::string("a.nif\0tail", 10)), 1000);
-  EXPECT_EQ(index.names.size(), 2u);
-  EXPECT_EQ(*lookup(index, hashFileName("tail")), "tail");
-  EXPECT_TRUE(buildNameIndex({}, 5).names.empty());
-}
-
-TEST(NameIndex, LargeBlocksFindEveryNameAndKeepTheLaterOfEachHash) {
-  // Upper-case twins share their hash with a name much earlier in the block, so a later name
-  // must win however far apart the two are and wherever sorting puts them.
+TEST(NameIndex, KeepsOnlyTheNamesAskedFor) {
+  // 600 names, upper-case twins of every seventh far behind their first spelling; two are asked.
   std::string block;
   for (int i = 0; i < 600; ++i) block += "part_" + std::to_string(i) + ".nif" + '\0';
   for (int i = 0; i < 600; i += 7) block += "PART_" + std::to_string(i) + ".NIF" + '\0';
-  NameIndex index = buildNameIndex(bytesOf(block), 1000);
-  EXPECT_EQ(index.names.size(), 600u);
-  EXPECT_EQ(index.keys.size(), 600u);
+  NameIndex index = indexAsking(block, 1000, {"part_7.nif", "part_8.nif", "part_7.nif", "part_600.nif"});
+  EXPECT_EQ(index.keys.size(), 3u);
   EXPECT_TRUE(std::is_sorted(index.keys.begin(), index.keys.end()));
-  for (int i = 0; i < 600; ++i) {
-    const std::string* name = lookup(index, hashFileName("part_" + std::to_string(i) + ".nif"));
-    ASSERT_NE(name, nullptr) << i;
-    EXPECT_EQ(*name, (i % 7 == 0 ? "PART_" : "part_") + std::to_string(i) + (i % 7 == 0 ? ".NIF" : ".nif"));
+  EXPECT_EQ(found(index, "part_7.nif"), "PART_7.NIF");
+  EXPECT_EQ(found(index, "part_8.nif"), "part_8.nif");
+  EXPECT_EQ(found(index, "part_600.nif"), "<none>");
+  EXPECT_EQ(found(index, "part_9.nif"), "<none>");
+  EXPECT_EQ(index.text.size(), 2 * std::string("part_7.nif").size());  // the twin reused its slot
+
+  // A block repeating one name keeps a single copy of it.
+  std::string repeated;
+  for (int i = 0; i < 1000; ++i) repeated += std::string(i % 2 ? "x.kf" : "X.KF") + '\0';
+  EXPECT_EQ(indexAsking(repeated, 1000, {"x.kf"}).text, "x.kf");
+}
+
+TEST(NameIndex, ReadingInPiecesMatchesTheWholeBlock) {
+  // Random blocks of short names (with runs of NULs, repeated names and a missing final NUL),
+  // read from a file in pieces smaller than their names, against the block taken at once.
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    std::string block;
+    std::vector<std::string> pool;
+    for (int n = int(random() % 40); n > 0; --n) {
+      std::string name(random() % 12, 'a');
+      for (char& c : name) c = "aAbB.\0"[random() % 6];
+      block += name;
+      if (random() % 8 != 0 || n > 1) block += '\0';
+      pool.push_back(name.substr(0, name.find('\0')));
+    }
+    std::vector<uint64_t> wanted;
+    for (const std::string& name : pool)
+      if (random() % 2) wanted.push_back(nameKey(hashFileName(name)));
+    wanted.push_back(nameKey(hashFileName("")));
+    uint32_t fileCount = uint32_t(random() % 50);
+
+    NameIndex whole = buildNameIndex(bytesOf(block), fileCount, wanted);
+    PositionalFile file = testing::memoryFile(bytesOf("pad" + block));
+    for (size_t chunk : {1u, 2u, 3u, 5u, 16u, 4096u}) {
+      Result<NameIndex> pieces = readNameIndex(file, 3, uint32_t(block.size()), fileCount, wanted, chunk);
+      ASSERT_TRUE(pieces.ok());
+      ASSERT_EQ(pieces->keys, whole.keys);
+      for (const std::string& name : pool)
+        EXPECT_EQ(lookup(*pieces, hashFileName(name)), lookup(whole, hashFileName(name)))
+            << "round " << round << " chunk " << chunk << " " << name;
+    }
+    EXPECT_FALSE(readNameIndex(file, 3, uint32_t(block.size() + 1), UINT32_MAX, wanted).ok());  // the file ends first
   }
-  EXPECT_EQ(lookup(index, hashFileName("part_600.nif")), nullptr);
 }
 
 }  // namespace

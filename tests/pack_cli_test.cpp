@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "process_runner.h"
 #include "scratch.h"
 
@@ -71,8 +73,14 @@ TEST(PackCli, FailuresGoToStderrWithExit1AndLeaveNoArchive) {
   writeTree(dir / "secret-dir", {{"ok.txt", "fine"}, {"locked/f.txt", "no"}});
   ASSERT_EQ(chmod((dir / "secret-file/secret.txt").c_str(), 0), 0);
   ASSERT_EQ(chmod((dir / "secret-dir/locked").c_str(), 0), 0);
-  // Root reads anything, so the run drops to an unprivileged user who can reach the rest.
+  // Root reads anything, so the run drops to an unprivileged user who can reach the rest. The
+  // build tree may lie below a directory only its owner enters (a clone in root's home), so that
+  // user runs a copy of the binary from a directory anyone may enter.
   ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+  ScratchDir bin;
+  ASSERT_EQ(chmod(bin.path.c_str(), 0755), 0);
+  const std::string pack = bin / "oxtrel-pack";
+  std::filesystem::copy_file(OXTREL_PACK_BINARY, pack);
   auto unprivileged = [] {
     if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
       _exit(124);
@@ -84,7 +92,7 @@ TEST(PackCli, FailuresGoToStderrWithExit1AndLeaveNoArchive) {
   for (const Case& c : {Case{"clash", "oxtrel-pack: 'clash/a/Same.txt' and 'clash/b/same.TXT' have the same name hash"},
                         Case{"secret-file", "oxtrel-pack: cannot read 'secret-file/secret.txt': Permission denied\n"},
                         Case{"secret-dir", "oxtrel-pack: cannot read directory 'secret-dir/locked': Permission denied\n"}}) {
-    ProcessResult r = runPack({"-z", "out.vrk", c.tree}, dir.path, unprivileged);
+    ProcessResult r = runProgram(pack, {"-z", "out.vrk", c.tree}, dir.path, unprivileged);
     EXPECT_EQ(r.exitStatus, 1) << c.tree;
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(r.err.starts_with(c.message)) << r.err;

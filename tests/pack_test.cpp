@@ -48,8 +48,10 @@ Tree readBack(const std::string& path) {
   EXPECT_EQ(c.header.word32, 0u);
 
   std::vector<std::string> names;
-  for (auto it = c.nameBlock.begin(); it != c.nameBlock.end();) {
-    auto nul = std::find(it, c.nameBlock.end(), uint8_t(0));
+  const auto blockBegin = bytes.begin() + ptrdiff_t(c.nameBlockOffset);
+  const auto blockEnd = blockBegin + c.header.totalNameLength;
+  for (auto it = blockBegin; it != blockEnd;) {
+    auto nul = std::find(it, blockEnd, uint8_t(0));
     names.emplace_back(it, nul);
     it = nul + 1;
   }
@@ -57,7 +59,8 @@ Tree readBack(const std::string& path) {
 
   uint64_t blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
   for (const Folder& folder : c.folders) blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
-  uint64_t payloadAt = blockAt + c.nameBlock.size();
+  EXPECT_EQ(c.nameBlockOffset, blockAt);
+  uint64_t payloadAt = blockAt + c.header.totalNameLength;
   blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
 
   Tree files;

@@ -56,7 +56,9 @@ Result<Catalogue> loadCatalogue(const PositionalFile& file) {
       folder.files[j] = decodeFileRecord(bytes.data() + j * kFileRecordSize);
   }
 
-  if (Status s = reader.readTable(cat.header.totalNameLength, 1, cat.nameBlock); !s) return std::move(s.error());
+  if (!fileHolds(file, reader.position, cat.header.totalNameLength))
+    return Error{ErrorKind::truncated, 0, "catalogue"};
+  cat.nameBlockOffset = reader.position;
   return cat;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// Reads the archive's tables (header, folder table, folder blocks, name block) into memory.
+// Reads the archive's tables (header, folder table, folder blocks) into memory and finds the name
+// block, which is left in the file: its names are read by the name index.
 
 #include <cstdint>
 #include <string>
@@ -21,8 +22,8 @@ struct Folder {
 
 struct Catalogue {
   ArchiveHeader header;
-  std::vector<Folder> folders;  // in folder-table order
-  std::vector<uint8_t> nameBlock;
+  std::vector<Folder> folders;   // in folder-table order
+  uint64_t nameBlockOffset = 0;  // header.totalNameLength bytes, all inside the archive
 };
 
 // Reads the tables strictly in file order from byte 0. Every count and length is checked against

@@ -1,6 +1,7 @@
 #include "catalogue/name_index.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "catalogue/name_hash.h"
 
@@ -8,52 +9,125 @@ namespace oxtrel {
 
 namespace {
 
-uint64_t keyOf(const NameHash& hash) {
+// How many NULs begin [pos, end), eight bytes at a time while it can.
+size_t nulRun(const char* pos, const char* end) {
+  const char* p = pos;
+  for (uint64_t word = 0; end - p >= 8; p += 8) {
+    std::memcpy(&word, p, 8);
+    if (word != 0) break;
+  }
+  while (p < end && *p == '\0') ++p;
+  return size_t(p - pos);
+}
+
+// Takes names from consecutive pieces of the name block into the index.
+struct NameScan {
+  NameIndex& index;
+  uint32_t namesLeft;
+
+  void take(std::string_view name) {
+    uint64_t key = nameKey(hashFileName(name));
+    auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key);
+    if (it == index.keys.end() || *it != key) return;
+    NamePosition& slot = index.names[size_t(it - index.keys.begin())];
+    // A replacing name reuses its predecessor's bytes when it fits, so that a block repeating
+    // one name does not pile up copies of it.
+    if (slot.offset == kNameNotFound || name.size() > slot.length) {
+      slot.offset = uint32_t(index.text.size());
+      index.text.append(name);
+    } else {
+      std::copy(name.begin(), name.end(), index.text.begin() + slot.offset);
+    }
+    slot.length = uint32_t(name.size());
+  }
+
+  // Takes every name that ends inside bytes, and when last is set the one that runs to its end.
+  // Returns how many bytes the names taken used; the rest begins a name still to be completed.
+  size_t takeFrom(std::span<const uint8_t> bytes, bool last) {
+    const char* begin = reinterpret_cast<const char*>(bytes.data());
+    const char* end = begin + bytes.size();
+    const char* pos = begin;
+    while (namesLeft > 0 && pos < end) {
+      if (*pos == '\0') {
+        // A run of NULs is a run of empty names, which share one hash: the last one stands for
+        // them all. Sparse and zero-filled blocks pass here at memory speed.
+        size_t taken = std::min<size_t>(nulRun(pos, end), namesLeft);
+        take({});
+        namesLeft -= uint32_t(taken);
+        pos += taken;
+        continue;
+      }
+      const char* nul = static_cast<const char*>(std::memchr(pos, 0, size_t(end - pos)));
+      if (!nul && !last) break;
+      const char* nameEnd = nul ? nul : end;
+      take({pos, size_t(nameEnd - pos)});
+      --namesLeft;
+      pos = nul ? nul + 1 : end;
+    }
+    return size_t(pos - begin);
+  }
+};
+
+NameIndex indexFor(std::vector<uint64_t> wanted) {
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  NameIndex index;
+  index.keys = std::move(wanted);
+  index.names.assign(index.keys.size(), {kNameNotFound, 0});
+  return index;
+}
+
+}  // namespace
+
+uint64_t nameKey(const NameHash& hash) {
   uint64_t key = 0;
   for (uint8_t b : hash) key = key << 8 | b;
   return key;
 }
 
-// A name's key and its position in the name block: small and trivially copied, so sorting
-// them does not move strings around.
-struct KeyedPosition {
-  uint64_t key = 0;
-  uint32_t position = 0;
-};
-
-// Among equal keys the later name wins, so ties are ordered by position.
-bool keyThenPositionLess(const KeyedPosition& a, const KeyedPosition& b) {
-  return a.key != b.key ? a.key < b.key : a.position < b.position;
+std::vector<uint64_t> requestedNameKeys(const Catalogue& catalogue) {
+  size_t count = 0;
+  for (const Folder& folder : catalogue.folders) count += folder.files.size();
+  std::vector<uint64_t> keys;
+  keys.reserve(count);
+  for (const Folder& folder : catalogue.folders)
+    for (const FileRecord& record : folder.files) keys.push_back(nameKey(record.hash));
+  return keys;
 }
 
-}  // namespace
+NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount, std::vector<uint64_t> wanted) {
+  NameIndex index = indexFor(std::move(wanted));
+  NameScan{index, fileCount}.takeFrom(nameBlock, true);
+  return index;
+}
 
-NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount) {
-  std::vector<std::string_view> names;
-  std::vector<KeyedPosition> keyed;
-  const char* pos = reinterpret_cast<const char*>(nameBlock.data());
-  const char* end = pos + nameBlock.size();
-  for (uint32_t i = 0; i < fileCount && pos < end; ++i) {
-    const char* nul = std::find(pos, end, '\0');
-    std::string_view name(pos, size_t(nul - pos));
-    keyed.push_back({keyOf(hashFileName(name)), i});
-    names.push_back(name);
-    pos = nul == end ? end : nul + 1;
-  }
-  std::sort(keyed.begin(), keyed.end(), keyThenPositionLess);
-  NameIndex index;
-  for (size_t i = 0; i < keyed.size(); ++i) {
-    if (i + 1 < keyed.size() && keyed[i + 1].key == keyed[i].key) continue;  // a later name follows
-    index.keys.push_back(keyed[i].key);
-    index.names.emplace_back(names[keyed[i].position]);
+Result<NameIndex> readNameIndex(const PositionalFile& file, uint64_t offset, uint32_t length, uint32_t fileCount,
+                                std::vector<uint64_t> wanted, size_t chunkSize) {
+  NameIndex index = indexFor(std::move(wanted));
+  NameScan scan{index, fileCount};
+  std::vector<uint8_t> piece(std::max<size_t>(1, std::min<size_t>(chunkSize, length)));
+  uint64_t done = 0;
+  while (done < length && scan.namesLeft > 0) {
+    size_t size = size_t(std::min<uint64_t>(piece.size(), length - done));
+    if (Status read = readAt(file, offset + done, {piece.data(), size}); !read) {
+      read.error().where = "name block";
+      return std::move(read.error());
+    }
+    size_t used = scan.takeFrom({piece.data(), size}, done + size == length);
+    // A name longer than the piece: read it again into one twice as large.
+    if (used == 0) piece.resize(size_t(std::min<uint64_t>(piece.size() * 2, length - done)));
+    done += used;
   }
   return index;
 }
 
-const std::string* lookup(const NameIndex& index, const NameHash& hash) {
-  uint64_t key = keyOf(hash);
+std::optional<std::string_view> lookup(const NameIndex& index, const NameHash& hash) {
+  uint64_t key = nameKey(hash);
   auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key);
-  return it != index.keys.end() && *it == key ? &index.names[size_t(it - index.keys.begin())] : nullptr;
+  if (it == index.keys.end() || *it != key) return std::nullopt;
+  const NamePosition& name = index.names[size_t(it - index.keys.begin())];
+  if (name.offset == kNameNotFound) return std::nullopt;
+  return std::string_view(index.text).substr(name.offset, name.length);
 }
 
 }  // namespace oxtrel

@@ -32,7 +32,7 @@ ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, c
     for (size_t j = 0; j < folder.files.size(); ++j, ++position) {
       if (!isSelected(selection, position)) continue;
       const FileRecord& record = folder.files[j];
-      const std::string* name = lookup(index, record.hash);
+      std::optional<std::string_view> name = lookup(index, record.hash);
       ExtractionEvent event;
       event.folder = folder.name;
       event.position = uint32_t(j);

@@ -1,11 +1,16 @@
 #include "extract/atomic_publish.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 #include "io/unique_fd.h"
 
@@ -16,10 +21,27 @@ namespace {
 Error cannotWrite(int error) { return {ErrorKind::cannotWrite, error, {}}; }
 
 // The temporary's name has a fixed short length, so a final name at the file system's length
-// limit can still be written.
-void nameTemporary(Publisher& publisher, char (&name)[64]) {
+// limit can still be written. One counter serves every publisher of the process, so threads
+// publishing into the same directory never pick the same name.
+void nameTemporary(const Publisher& publisher, char (&name)[64]) {
+  static std::atomic<uint64_t> temporaries{0};
   std::snprintf(name, sizeof name, ".oxtrel-%d-%llu.tmp", publisher.pid,
-                static_cast<unsigned long long>(publisher.temporaries++));
+                static_cast<unsigned long long>(temporaries.fetch_add(1, std::memory_order_relaxed)));
+}
+
+// The pid in a name that is exactly ".oxtrel-<pid>-<n>.tmp", as nameTemporary makes them; 0 for
+// any other name.
+pid_t temporaryOwner(std::string_view name) {
+  constexpr std::string_view kPrefix = ".oxtrel-", kSuffix = ".tmp";
+  if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix)) return 0;
+  name = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == name.size()) return 0;
+  if (!std::all_of(name.begin(), name.end(), [&](const char& c) { return isDigit(c) || &c == &name[dash]; })) return 0;
+  pid_t pid = 0;
+  for (char c : name.substr(0, dash)) pid = pid * 10 + (c - '0');
+  return pid;
 }
 
 UniqueFd createTemporary(Publisher& publisher, int dirFd, char (&name)[64]) {
@@ -40,10 +62,18 @@ int linkUnnamed(Publisher& publisher, int fd, int dirFd, const char* name) {
     // Kernels that keep AT_EMPTY_PATH for privileged callers still follow the /proc link.
     publisher.options.linkByDescriptor = false;
   }
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  return linkat(AT_FDCWD, link, dirFd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  if (publisher.options.linkThroughProc) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, link, dirFd, name, AT_SYMLINK_FOLLOW) == 0) return 0;
+    // No /proc (a container, a chroot), or one that may not be followed.
+    if (errno != ENOENT && errno != EPERM && errno != EACCES) return errno;
+    publisher.options.linkThroughProc = false;
+  }
+  return EOPNOTSUPP;
 }
+
+bool canNameUnnamed(const OutputOptions& options) { return options.linkByDescriptor || options.linkThroughProc; }
 
 // Names the unnamed file fd `name` in dirFd, replacing what is there by linking it under a
 // temporary name and renaming that over.
@@ -56,6 +86,7 @@ int linkOver(Publisher& publisher, int fd, int dirFd, const char* name) {
     error = linkUnnamed(publisher, fd, dirFd, temporary);
   }
   if (error != 0) return error;
+  if (publisher.options.onTemporaryLinked) publisher.options.onTemporaryLinked();
   if (renameat(dirFd, temporary, dirFd, name) == 0) return 0;
   error = errno;
   unlinkat(dirFd, temporary, 0);
@@ -63,7 +94,8 @@ int linkOver(Publisher& publisher, int fd, int dirFd, const char* name) {
 }
 
 // Writes content into a new unnamed file and names it; nullopt when the file system cannot make
-// unnamed files, so that the caller falls back to a named temporary.
+// unnamed files or the system cannot name them, so that the caller falls back to a named
+// temporary.
 std::optional<Status> publishUnnamed(Publisher& publisher, int dirFd, const std::string& name,
                                      const Content& content) {
   UniqueFd fd(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
@@ -76,6 +108,10 @@ std::optional<Status> publishUnnamed(Publisher& publisher, int dirFd, const std:
   int error = filled ? linkOver(publisher, fd.get(), dirFd, name.c_str()) : filled.error().systemError;
   int closed = fd.close();
   if (error == 0) error = closed;
+  if (error != 0 && !canNameUnnamed(publisher.options)) {
+    publisher.options.unnamedFiles = false;
+    return std::nullopt;
+  }
   if (error != 0) return Status(cannotWrite(error));
   return Status();
 }
@@ -88,6 +124,7 @@ Status publishThroughTemporary(Publisher& publisher, int dirFd, const std::strin
   int error = filled ? 0 : filled.error().systemError;
   int closed = fd.close();
   if (error == 0) error = closed;
+  if (error == 0 && publisher.options.onTemporaryLinked) publisher.options.onTemporaryLinked();
   if (error == 0 && renameat(dirFd, temporary, dirFd, name.c_str()) != 0) error = errno;
   if (error == 0) return {};
   unlinkat(dirFd, temporary, 0);
@@ -96,7 +133,7 @@ Status publishThroughTemporary(Publisher& publisher, int dirFd, const std::strin
 
 }  // namespace
 
-Publisher makePublisher(const OutputOptions& options) { return {options, int(getpid()), 0}; }
+Publisher makePublisher(const OutputOptions& options) { return {options, int(getpid())}; }
 
 Status publishFile(Publisher& publisher, int dirFd, const std::string& name, const Content& content) {
   if (publisher.options.unnamedFiles) {
@@ -104,6 +141,22 @@ Status publishFile(Publisher& publisher, int dirFd, const std::string& name, con
     if (published) return std::move(*published);
   }
   return publishThroughTemporary(publisher, dirFd, name, content);
+}
+
+void removeDeadTemporaries(const Publisher& publisher, int dirFd) {
+  int listFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return;
+  DIR* listing = fdopendir(listFd);
+  if (!listing) {
+    close(listFd);
+    return;
+  }
+  while (const dirent* entry = readdir(listing)) {
+    pid_t owner = temporaryOwner(entry->d_name);
+    if (owner != 0 && owner != publisher.pid && kill(owner, 0) != 0 && errno == ESRCH)
+      unlinkat(dirFd, entry->d_name, 0);
+  }
+  closedir(listing);
 }
 
 }  // namespace oxtrel

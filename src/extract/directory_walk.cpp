@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "catalogue/entry_path.h"
@@ -58,11 +59,16 @@ bool isDirectoryKey(const OutputPath& path, std::string_view key) {
 }  // namespace
 
 // Only a missing component is ever made, so no directory is asked for twice.
-Result<int> openDirectory(DirectoryCache& cache, const OutputPath& path, bool create) {
-  if (cache.openDirFd.valid() && isDirectoryKey(path, cache.openDirKey)) return cache.openDirFd.get();
+Result<OpenDirectory*> openDirectory(DirectoryCache& cache, const OutputPath& path, bool create) {
+  for (OpenDirectory& open : cache.openDirs) {
+    if (open.fd.valid() && isDirectoryKey(path, open.key)) {
+      open.lastUse = ++cache.uses;
+      return &open;
+    }
+  }
 
   Result<int> data = openData(cache, create);
-  if (!data) return data;
+  if (!data) return std::move(data.error());
 
   UniqueFd fd(fcntl(*data, F_DUPFD_CLOEXEC, 0));
   if (!fd.valid()) return failure(errno);
@@ -77,9 +83,13 @@ Result<int> openDirectory(DirectoryCache& cache, const OutputPath& path, bool cr
     if (next < 0) return failure(errno);
     fd.reset(next);
   }
-  cache.openDirFd = std::move(fd);
-  makeDirectoryKey(path, cache.openDirKey);
-  return cache.openDirFd.get();
+  OpenDirectory& slot = *std::min_element(cache.openDirs.begin(), cache.openDirs.end(),
+                                           [](const OpenDirectory& a, const OpenDirectory& b) { return a.lastUse < b.lastUse; });
+  slot.fd = std::move(fd);
+  makeDirectoryKey(path, slot.key);
+  slot.lastUse = ++cache.uses;
+  slot.swept = false;
+  return &slot;
 }
 
 }  // namespace oxtrel

@@ -1,9 +1,11 @@
 #pragma once
 
 // Opens the directory an entry goes into, component by component below `data`, never through a
-// symbolic link, and keeps the last one open: entries come folder by folder, so one open
-// directory serves a run.
+// symbolic link, and keeps the last few open: entries come folder by folder, but may alternate
+// between a few folders (siblings, or two deep ones), and no such switch should walk a path again.
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "common/result.h"
@@ -12,17 +14,24 @@
 
 namespace oxtrel {
 
-struct DirectoryCache {
-  int parentFd = -1;       // the directory that holds `data`; not owned
-  UniqueFd dataFd;         // opened on first use
-  UniqueFd openDirFd;
-  std::string openDirKey;  // directories of openDirFd, each followed by '/'
+struct OpenDirectory {
+  std::string key;  // its directories below `data`, each followed by '/'
+  UniqueFd fd;
+  uint64_t lastUse = 0;
+  bool swept = false;  // leftover temporaries removed (or known to be) since it was opened
 };
 
-// The descriptor (owned by the cache, valid until the next call) of path's directory, made with
-// its missing parents when create is set. Failures: unsafePath when a component is a symbolic
+struct DirectoryCache {
+  int parentFd = -1;  // the directory that holds `data`; not owned
+  UniqueFd dataFd;    // opened on first use
+  std::array<OpenDirectory, 4> openDirs;  // the least recently used one is closed for a new one
+  uint64_t uses = 0;
+};
+
+// The cache entry (valid until the next call) holding the descriptor of path's directory, made
+// with its missing parents when create is set. Failures: unsafePath when a component is a symbolic
 // link (`data` itself may be one), else cannotWrite with errno (ENOENT for a missing component
 // when create is not set).
-Result<int> openDirectory(DirectoryCache& cache, const OutputPath& path, bool create);
+Result<OpenDirectory*> openDirectory(DirectoryCache& cache, const OutputPath& path, bool create);
 
 }  // namespace oxtrel

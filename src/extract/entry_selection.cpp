@@ -21,7 +21,7 @@ EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
   bool filtering = !includes.empty() || !excludes.empty();
   for (const Folder& folder : catalogue.folders) {
     for (const FileRecord& record : folder.files) {
-      const std::string* name = lookup(index, record.hash);
+      std::optional<std::string_view> name = lookup(index, record.hash);
       bool chosen = true;
       if (filtering) {
         chosen = includes.empty();

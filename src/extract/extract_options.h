@@ -23,6 +23,7 @@ struct ExtractOptions {
   bool keepExisting = false;          // an existing file is left alone ("Kept existing")
   bool quiet = false;                 // no entry lines
   bool progress = false;              // a self-rewriting progress line on standard error
+  unsigned jobs = 1;                  // threads that extract or test; list and toStdout use one
 };
 
 }  // namespace oxtrel

@@ -11,6 +11,8 @@
 #include "extract/entry_selection.h"
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
+#include "extract/parallel_extraction.h"
+#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
@@ -40,7 +42,13 @@ int runArchive(const PositionalFile& archive, const char* displayPath, int paren
     return kExitProblem;
   }
   const Catalogue& catalogue = *loaded;
-  NameIndex index = buildNameIndex(catalogue.nameBlock, catalogue.header.fileCount);
+  Result<NameIndex> read = readNameIndex(archive, catalogue.nameBlockOffset, catalogue.header.totalNameLength,
+                                        catalogue.header.fileCount, requestedNameKeys(catalogue));
+  if (!read) {
+    report(sink, EventKind::truncatedCatalogue, displayPath);
+    return kExitProblem;
+  }
+  const NameIndex& index = *read;
   EntrySelection selection = selectEntries(catalogue, index, options.includes, options.excludes);
 
   ExtractionEvent selected;
@@ -54,12 +62,20 @@ int runArchive(const PositionalFile& archive, const char* displayPath, int paren
     problems = listArchive(catalogue, index, archive, selection, sink).problems != 0;
     report(sink, EventKind::finished, {});
   } else {
-    OutputTree tree = makeOutputTree(parentFd);
     WalkSettings settings{options.mode, options.keepExisting, contents};
-    ExtractionSummary summary = extractAll(catalogue, index, archive, tree, selection, settings, sink);
+    ExtractionSummary summary;
+    // Streamed contents must come in table order, so that mode keeps to one thread.
+    if (options.jobs > 1 && options.mode != RunMode::toStdout) {
+      summary = extractInParallel(catalogue, index, archive, parentFd, selection, settings, sink, options.jobs);
+    } else {
+      OutputTree tree = makeOutputTree(parentFd);
+      summary = extractAll(catalogue, index, archive, tree, selection, settings, sink);
+    }
     report(sink, EventKind::finished, {});
     problems = summary.problems != 0 || summary.streamError != 0;
   }
+  // A signal caught during the last entry still ends the run as a signal would.
+  if (int signal = stopSignal(); signal != 0) return 128 + signal;
   for (size_t i = 0; i < options.includes.size(); ++i) {
     if (selection.includeUsed[i]) continue;
     report(sink, EventKind::noMatch, options.includes[i]);

@@ -2,18 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 #include "catalogue/entry_path.h"
 #include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
+#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
-namespace {
-
-struct Walk {
+struct RecordWalker {
   const PositionalFile& archive;
   OutputTree& tree;
   const WalkSettings& settings;
@@ -40,12 +40,15 @@ struct Walk {
     ++summary.problems;
   }
 
-  void extract(const Folder& folder, const FileRecord& record, const std::string& name) {
+  void extract(const Folder& folder, const FileRecord& record, std::string_view name) {
     composeEntryPath(path, folder.name, name);
     report(EventKind::entry, record);
     if (settings.mode == RunMode::toStdout) return send(record);
 
     OutputPath output = splitOutputPath(belowDataRoot(path));
+    if (output.hasDotDot) return problem(EventKind::unsafePath, record);
+    // The system could not name it whole; walking it piece by piece would only cost time.
+    if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
     if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
     if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
       report(EventKind::keptExisting, record);
@@ -146,31 +149,42 @@ struct Walk {
   }
 };
 
-}  // namespace
+void RecordWalkerDeleter::operator()(RecordWalker* walker) const { delete walker; }
+
+RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree, bool compressed,
+                                 const WalkSettings& settings, const EventSink& sink) {
+  return RecordWalkerPtr(new RecordWalker{archive, tree, settings, sink, compressed});
+}
+
+void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, const NameIndex& index) {
+  std::optional<std::string_view> name = lookup(index, folder.files[position].hash);
+  if (!name) {
+    ExtractionEvent event;
+    event.kind = EventKind::unmatched;
+    event.folder = folder.name;
+    event.position = uint32_t(position);
+    emit(walker.sink, event);
+    ++walker.summary.problems;
+    return;
+  }
+  walker.extract(folder, folder.files[position], *name);
+}
+
+const ExtractionSummary& walkSummary(const RecordWalker& walker) { return walker.summary; }
 
 ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink) {
-  Walk walk{archive, tree, settings, sink, isCompressed(catalogue.header)};
+  RecordWalkerPtr walker = makeRecordWalker(archive, tree, isCompressed(catalogue.header), settings, sink);
   size_t record = 0;
   for (const Folder& folder : catalogue.folders) {
     for (size_t j = 0; j < folder.files.size(); ++j, ++record) {
-      if (walk.summary.streamError != 0) return walk.summary;
-      if (!isSelected(selection, record)) continue;
-      const std::string* name = lookup(index, folder.files[j].hash);
-      if (!name) {
-        ExtractionEvent event;
-        event.kind = EventKind::unmatched;
-        event.folder = folder.name;
-        event.position = uint32_t(j);
-        emit(sink, event);
-        ++walk.summary.problems;
-        continue;
-      }
-      walk.extract(folder, folder.files[j], *name);
+      if (walker->summary.streamError != 0) return walker->summary;
+      if ((walker->summary.stoppedBy = stopSignal()) != 0) return walker->summary;
+      if (isSelected(selection, record)) walkRecord(*walker, folder, j, index);
     }
   }
-  return walk.summary;
+  return walker->summary;
 }
 
 }  // namespace oxtrel

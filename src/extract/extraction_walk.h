@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
@@ -22,6 +23,7 @@ struct ExtractionSummary {
   uint64_t kept = 0;      // left alone because the file existed (keepExisting)
   uint64_t problems = 0;  // unmatched, unsafePath, truncatedPayload, unpackFailed, possiblyPacked, cannotWrite
   int streamError = 0;    // errno of the failed write to contents; the walk stopped there
+  int stoppedBy = 0;      // the stop signal that ended the walk early, or 0
 };
 
 struct WalkSettings {
@@ -30,18 +32,38 @@ struct WalkSettings {
   FILE* contents = nullptr;         // toStdout: receives the entries' bytes
 };
 
+// What one thread needs to walk records one after another: its inflater, read window and
+// buffers, and the tree it writes through; its events go to sink.
+struct RecordWalker;
+struct RecordWalkerDeleter {
+  void operator()(RecordWalker* walker) const;
+};
+using RecordWalkerPtr = std::unique_ptr<RecordWalker, RecordWalkerDeleter>;
+
+// archive, tree, settings and sink must outlive the walker.
+RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree, bool compressed,
+                                 const WalkSettings& settings, const EventSink& sink);
+
+// Handles record `position` of folder's file table, with the events listed below.
+void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, const NameIndex& index);
+
+// Everything the walker has handled so far.
+const ExtractionSummary& walkSummary(const RecordWalker& walker);
+
 // Events per selected record:
 //   unmatched                          the hash names no file; nothing else happens
 //   entry                              offset, size, output path "data\<folder>\<name>"
 // then at most one of, checked in this order:
 //   unsafePath                         a ".." component, or a symbolic link below data
+//   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
 //   keptExisting                       keepExisting and a file is already there
 //   truncatedPayload                   the payload runs past the end of the archive
 //   unpackFailed                       the compressed payload cannot be inflated
 //   cannotWrite                        the file system refused, with its reason
 // and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
 // same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
-// path checks and writes the bytes to contents.
+// path checks and writes the bytes to contents. A stop signal (see stop_signals.h) ends the walk
+// between two entries.
 ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink);

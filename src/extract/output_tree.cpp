@@ -9,14 +9,22 @@ namespace oxtrel {
 
 namespace {
 
+// Once per directory and run, also when the directory was closed and opened again.
+void sweepOnce(OutputTree& tree, OpenDirectory& dir) {
+  if (dir.swept) return;
+  dir.swept = true;
+  if (tree.sweptKeys.insert(dir.key).second) removeDeadTemporaries(tree.publisher, dir.fd.get());
+}
+
 Status writeContent(OutputTree& tree, const OutputPath& path, const Content& content) {
   if (path.hasDotDot) return Error{ErrorKind::unsafePath, 0, {}};
   // A path ending in a separator names a directory, not a file.
   if (path.fileName.empty()) return Error{ErrorKind::cannotWrite, EISDIR, {}};
-  Result<int> dir = openDirectory(tree.directories, path, true);
+  Result<OpenDirectory*> dir = openDirectory(tree.directories, path, true);
   if (!dir) return std::move(dir.error());
+  sweepOnce(tree, **dir);
   tree.fileName.assign(path.fileName);
-  return publishFile(tree.publisher, *dir, tree.fileName, content);
+  return publishFile(tree.publisher, (*dir)->fd.get(), tree.fileName, content);
 }
 
 }  // namespace
@@ -30,18 +38,18 @@ OutputTree makeOutputTree(int parentFd, const OutputOptions& options) {
 
 Status checkOutputPath(OutputTree& tree, const OutputPath& path) {
   if (path.hasDotDot) return Error{ErrorKind::unsafePath, 0, {}};
-  Result<int> dir = openDirectory(tree.directories, path, false);
+  Result<OpenDirectory*> dir = openDirectory(tree.directories, path, false);
   if (!dir && dir.error().kind == ErrorKind::unsafePath) return std::move(dir.error());
   return {};
 }
 
 bool outputFileExists(OutputTree& tree, const OutputPath& path) {
   if (path.fileName.empty()) return false;
-  Result<int> dir = openDirectory(tree.directories, path, false);
+  Result<OpenDirectory*> dir = openDirectory(tree.directories, path, false);
   if (!dir) return false;
   tree.fileName.assign(path.fileName);
   struct stat st;
-  return fstatat(*dir, tree.fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  return fstatat((*dir)->fd.get(), tree.fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {

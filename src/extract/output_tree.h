@@ -6,10 +6,12 @@
 // components) is refused as unsafe when a component is "..", or when an existing component below
 // `data` is a symbolic link (`data` itself may be one). Files are published atomically (see
 // atomic_publish.h): a symbolic link standing at the file's own name is replaced, never written
-// through, and a failed or killed run never leaves a partial file under a final name.
+// through, and a failed or killed run never leaves a partial file under a final name. The first
+// time a run writes into a directory it removes the temporaries there whose process is gone.
 
 #include <span>
 #include <string>
+#include <unordered_set>
 
 #include "common/result.h"
 #include "extract/atomic_publish.h"
@@ -19,11 +21,14 @@
 
 namespace oxtrel {
 
-// Move-only: it owns the descriptors of `data` and of the directory last written into.
+// Move-only: it owns the descriptors of `data` and of the directories last written into. One
+// tree per thread: several trees may write below the same `data` at once (a directory another
+// tree makes first is simply used, and temporary names never collide).
 struct OutputTree {
   DirectoryCache directories;
   Publisher publisher;
   std::string fileName;  // the name being written, reused for every entry
+  std::unordered_set<std::string> sweptKeys;  // directories already rid of dead temporaries
 };
 
 // parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.

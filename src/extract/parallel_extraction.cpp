@@ -1,0 +1,217 @@
+#include "extract/parallel_extraction.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract/stop_signals.h"
+#include "extract/write_order.h"
+#include "parallel/ordered_jobs.h"
+
+namespace oxtrel {
+
+namespace {
+
+// A thread takes consecutive records together, so that handing out work costs little beside
+// small files and their payloads are still read ahead; a batch ends after kBatchRecords records
+// or once its payloads reach kBatchBytes, so large files spread over the threads one by one.
+constexpr size_t kBatchRecords = 32;
+constexpr uint64_t kBatchBytes = 256 * 1024;
+
+// Finished batches whose events wait for an earlier one: the events are small, and a slow batch
+// (a large file) should not leave the other threads idle for long.
+constexpr size_t kWindowPerJob = 8;
+
+struct Record {
+  const Folder* folder;
+  uint32_t position;        // in the folder's file table
+  std::optional<std::string_view> name;  // none when the hash matched no name
+};
+
+// What other threads learn about a record they wait for.
+enum RecordState : uint8_t { pending, finished, abandoned };
+
+// A batch's events, kept until every batch before it is done. Paths point into the walker's
+// own buffer while it runs, so they are copied into text; other views point into the catalogue.
+struct BatchEvents {
+  std::vector<ExtractionEvent> events;
+  std::vector<size_t> pathStarts;  // of each event's path in text
+  std::string text;
+  ExtractionSummary summary;
+};
+
+void releaseEvents(const BatchEvents& batch, const EventSink& sink) {
+  for (size_t i = 0; i < batch.events.size(); ++i) {
+    ExtractionEvent event = batch.events[i];
+    event.path = std::string_view(batch.text).substr(batch.pathStarts[i], event.path.size());
+    emit(sink, event);
+  }
+}
+
+struct Worker {
+  Worker(const PositionalFile& archive, int parentFd, bool compressed, const WalkSettings& settings)
+      : tree(makeOutputTree(parentFd)), walker(makeRecordWalker(archive, tree, compressed, settings, sink)) {}
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  static void record(void* context, const ExtractionEvent& event) {
+    BatchEvents& batch = static_cast<Worker*>(context)->batch;
+    batch.events.push_back(event);
+    batch.pathStarts.push_back(batch.text.size());
+    batch.text.append(event.path);
+  }
+
+  OutputTree tree;
+  BatchEvents batch;  // the batch being walked
+  EventSink sink{record, this};
+  RecordWalkerPtr walker;
+};
+
+std::vector<Record> selectedRecords(const Catalogue& catalogue, const NameIndex& index,
+                                    const EntrySelection& selection) {
+  std::vector<Record> records;
+  size_t record = 0;
+  for (const Folder& folder : catalogue.folders)
+    for (size_t j = 0; j < folder.files.size(); ++j, ++record)
+      if (isSelected(selection, record)) records.push_back({&folder, uint32_t(j), lookup(index, folder.files[j].hash)});
+  return records;
+}
+
+// Where each batch of records starts, and the end of the last.
+std::vector<size_t> batchBoundaries(const std::vector<Record>& records) {
+  std::vector<size_t> starts{0};
+  uint64_t bytes = 0;
+  for (size_t r = 0; r < records.size(); ++r) {
+    if (records[r].name) bytes += records[r].folder->files[records[r].position].size;
+    if (r + 1 - starts.back() == kBatchRecords || bytes >= kBatchBytes) {
+      starts.push_back(r + 1);
+      bytes = 0;
+    }
+  }
+  if (starts.back() != records.size()) starts.push_back(records.size());
+  return starts;
+}
+
+// Each record's path below `data` as the walk composes it, empty for an unmatched one.
+WriteOrder planRecords(const std::vector<Record>& records) {
+  size_t total = 0;
+  for (const Record& r : records)
+    if (r.name) total += r.folder->name.size() + 1 + r.name->size();
+  std::string text;
+  text.reserve(total);  // the views below point into it
+  std::vector<std::string_view> paths;
+  paths.reserve(records.size());
+  for (const Record& r : records) {
+    size_t start = text.size();
+    if (r.name) text.append(r.folder->name).append("\\").append(*r.name);
+    paths.emplace_back(text.data() + start, text.size() - start);
+  }
+  return planWriteOrder(paths);
+}
+
+void add(ExtractionSummary& total, const ExtractionSummary& part) {
+  total.written += part.written;
+  total.kept += part.kept;
+  total.problems += part.problems;
+}
+
+ExtractionSummary since(const ExtractionSummary& now, const ExtractionSummary& before) {
+  ExtractionSummary delta;
+  delta.written = now.written - before.written;
+  delta.kept = now.kept - before.kept;
+  delta.problems = now.problems - before.problems;
+  return delta;
+}
+
+}  // namespace
+
+ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
+                                    int parentFd, const EntrySelection& selection, const WalkSettings& settings,
+                                    const EventSink& sink, unsigned jobs) {
+  bool compressed = isCompressed(catalogue.header);
+  std::vector<Record> records = selectedRecords(catalogue, index, selection);
+  std::vector<size_t> batches = batchBoundaries(records);
+  WriteOrder order = planRecords(records);
+  std::vector<uint8_t> waitedFor(records.size());
+  for (uint32_t w : order.waits) waitedFor[w] = 1;
+  auto states = std::make_unique<std::atomic<uint8_t>[]>(records.size());
+
+  auto settle = [&](size_t first, size_t end, RecordState state) {
+    for (size_t r = first; r < end; ++r) {
+      states[r].store(state, std::memory_order_release);
+      if (waitedFor[r]) states[r].notify_all();
+    }
+  };
+  auto mayStart = [&](size_t record) {
+    for (uint32_t w : waitsOf(order, record)) {
+      states[w].wait(pending, std::memory_order_acquire);
+      if (states[w].load(std::memory_order_acquire) == abandoned) return false;
+    }
+    return true;
+  };
+
+  std::mutex failuresMutex;
+  std::map<size_t, BatchEvents> failures;  // by batch: the events reported before a record failed
+
+  // A stop signal ends the run after the batches already started, as it ends a sequential walk
+  // after the entry being written: every file written has its lines, and no later entry is begun.
+  // Batches start in table order, so those that see the signal first are the last ones.
+  std::atomic<bool> stopping{false};
+
+  auto work = [&](std::unique_ptr<Worker>& worker, size_t batch) -> BatchEvents {
+    if (stopSignal() != 0) {
+      stopping.store(true, std::memory_order_relaxed);
+      settle(batches[batch], batches[batch + 1], abandoned);
+      return {};
+    }
+    ExtractionSummary before = walkSummary(*worker->walker);
+    worker->batch = {};
+    for (size_t r = batches[batch]; r < batches[batch + 1]; ++r) {
+      // A record waited for failed: the run ends there, before this batch is released.
+      if (!mayStart(r)) {
+        settle(r, batches[batch + 1], abandoned);
+        return {};
+      }
+      try {
+        walkRecord(*worker->walker, *records[r].folder, records[r].position, index);
+      } catch (...) {
+        settle(r, batches[batch + 1], abandoned);
+        std::lock_guard lock(failuresMutex);
+        failures.emplace(batch, std::move(worker->batch));
+        throw;
+      }
+      settle(r, r + 1, finished);
+    }
+    worker->batch.summary = since(walkSummary(*worker->walker), before);
+    return std::move(worker->batch);
+  };
+
+  ExtractionSummary summary;
+  size_t released = 0;
+  OrderedJobsOptions options{jobs, kWindowPerJob * jobs, &stopping};
+  try {
+    runOrderedJobs(
+        batches.size() - 1, options,
+        [&] { return std::make_unique<Worker>(archive, parentFd, compressed, settings); }, work,
+        [&](size_t, BatchEvents&& batch) {
+          releaseEvents(batch, sink);
+          add(summary, batch.summary);
+          ++released;
+          return true;
+        });
+  } catch (...) {
+    // The failure is in the first batch not released; a sequential run has reported its events
+    // up to the failing record.
+    std::lock_guard lock(failuresMutex);
+    auto failed = failures.find(released);
+    if (failed != failures.end()) releaseEvents(failed->second, sink);
+    throw;
+  }
+  summary.stoppedBy = stopSignal();
+  return summary;
+}
+
+}  // namespace oxtrel
