@@ -22,7 +22,7 @@ struct ExtractSettings {
   std::vector<std::string> patterns{}; // path globs ('*', '?', '**'); none selects every entry
   std::vector<std::string> excludes{}; // path globs that remove selected entries
   bool keepExisting = false;          // leave a file that is already there alone
-  unsigned jobs = 1;                  // threads that may decode; 0 for one per available CPU
+  unsigned jobs = 1;                  // threads that read, decode and write; 0 for one per available CPU
   bool testOnly = false;              // read, decode and check as extract would; write nothing
 };
 

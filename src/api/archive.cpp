@@ -57,7 +57,11 @@ Result<Archive> openArchive(const std::string& path) {
   state.path = path;
   state.file = std::move(file.value());
   state.catalogue = std::move(catalogue.value());
-  state.index = buildNameIndex(state.catalogue.nameBlock, state.catalogue.header.fileCount);
+  Result<NameIndex> index =
+      readNameIndex(state.file, state.catalogue.nameBlockOffset, state.catalogue.header.totalNameLength,
+                    state.catalogue.header.fileCount, requestedNameKeys(state.catalogue));
+  if (!index) return std::move(index.error());
+  state.index = std::move(index.value());
   const bool compressed = isCompressed(state.catalogue.header);
   for (const Folder& folder : state.catalogue.folders)
     for (const FileRecord& record : folder.files) {
@@ -68,8 +72,8 @@ Result<Archive> openArchive(const std::string& path) {
       entry.storedSize = record.size;
       entry.compressed = compressed;
       if (compressed) entry.unpackedSize = unpackedSizeOf(state.file, record);
-      if (const std::string* name = lookup(state.index, record.hash)) {
-        entry.name = *name;
+      if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
+        entry.name = std::string(*name);
         entry.path = entryPathOf(folder.name, *name);
         state.byPath.try_emplace(foldedPath(entry.path), state.entries.size());
       }

@@ -8,6 +8,7 @@
 #include "extract/entry_selection.h"
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
+#include "extract/parallel_extraction.h"
 #include "io/unique_fd.h"
 #include "parallel/job_count.h"
 
@@ -74,10 +75,17 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   EventBridge bridge{onEvent, onProgress};
   bridge.progress.entriesTotal = selection.entries;
   bridge.progress.bytesTotal = selection.storedBytes;
-  OutputTree tree = makeOutputTree(directory.valid() ? directory.get() : AT_FDCWD);
+  const int parentFd = directory.valid() ? directory.get() : AT_FDCWD;
+  const unsigned jobs = settings.jobs == 0 ? defaultJobCount() : settings.jobs;
   WalkSettings walk{settings.testOnly ? RunMode::test : RunMode::extract, settings.keepExisting, nullptr};
-  ExtractionSummary summary =
-      extractAll(state.catalogue, state.index, state.file, tree, selection, walk, EventSink{forward, &bridge});
+  const EventSink sink{forward, &bridge};
+  ExtractionSummary summary;
+  if (jobs > 1) {
+    summary = extractInParallel(state.catalogue, state.index, state.file, parentFd, selection, walk, sink, jobs);
+  } else {
+    OutputTree tree = makeOutputTree(parentFd);
+    summary = extractAll(state.catalogue, state.index, state.file, tree, selection, walk, sink);
+  }
   bridge.advance();
   if (onProgress) onProgress(bridge.progress);
 
