@@ -3,7 +3,8 @@
 # when all are there (one dpkg-query call).
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
-packages=(g++ cmake make pkg-config libgtest-dev zlib1g-dev libdeflate-dev groff-base nlohmann-json3-dev "$@")
+packages=(g++ cmake make pkg-config libgtest-dev zlib1g-dev libdeflate-dev groff-base nlohmann-json3-dev
+          python3-dev pybind11-dev python3-pytest python3-setuptools "$@")
 installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null | awk '/ install ok installed$/ {print $1}' || true)
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,7 @@ const char* verbOf(ErrorKind kind) {
     case ErrorKind::truncated: return "truncated ";
     case ErrorKind::unsafePath: return "unsafe path ";
     case ErrorKind::unpackFailed: return "cannot unpack ";
+    case ErrorKind::notFound: return "no entry ";
     default: return "";
   }
 }

@@ -52,11 +52,22 @@ Error about(const PlannedFile& file, Error error) {
   return error;
 }
 
-// No link is followed, and a file swapped for a FIFO since the scan does not block the open.
+// No link is followed, and a file swapped for a FIFO since the scan does not block the open. A
+// file given in memory has no descriptor, only its size.
 Result<PositionalFile> openSource(const PlannedFile& file) {
+  if (file.contents) return PositionalFile{UniqueFd(), file.contents->size()};
   Result<PositionalFile> source = openPositionalFile(file.path.c_str(), true);
   if (!source) return about(file, std::move(source.error()));
   return source;
+}
+
+Status readSource(const PlannedFile& file, const PositionalFile& source, uint64_t offset, std::span<uint8_t> dst) {
+  if (file.contents) {
+    std::copy_n(file.contents->begin() + std::ptrdiff_t(offset), dst.size(), dst.begin());
+    return {};
+  }
+  if (Status read = readAt(source, offset, dst); !read) return about(file, std::move(read.error()));
+  return {};
 }
 
 Status checkRoom(const WriteRun& run, const PlannedFile& file, uint64_t storedSize) {
@@ -75,7 +86,7 @@ Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFi
   run.buffer.resize(size_t(std::min<uint64_t>(source.size, kCopyChunk)));
   for (uint64_t done = 0; done < source.size;) {
     std::span<uint8_t> chunk(run.buffer.data(), size_t(std::min<uint64_t>(source.size - done, kCopyChunk)));
-    if (Status read = readAt(source, done, chunk); !read) return about(file, std::move(read.error()));
+    if (Status read = readSource(file, source, done, chunk); !read) return read;
     if (done == 0 && looksZlibPacked(chunk))
       run.notes.push_back(file.path +
                           ": its bytes 4 and 5 are those of a compressed payload; oxtrel extracts "
@@ -129,6 +140,10 @@ CompressedFile compressFile(CompressionContext& context, const PlannedFile& file
   result.sizeRead = source->size;
   if (source->size > kMaxArchiveSize) {
     result.status = oversizedFile(file, source->size);
+    return result;
+  }
+  if (file.contents) {
+    result.payload = compressPayload(context.compressor.get(), file.contents->data(), file.contents->size());
     return result;
   }
   context.buffer.resize(size_t(source->size));

@@ -4,6 +4,8 @@
 // with their hashes, sorted so that one tree always gives one archive.
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ struct PlannedFile {
   std::string path;   // where the writer reads it
   uint64_t size = 0;  // as scanned
   NameHash hash{};
+  std::optional<std::span<const uint8_t>> contents{};  // as ScannedFile::contents
 };
 
 struct PlannedFolder {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct ScannedFile {
   std::string name;   // the directory entry's bytes
   std::string path;   // the path it is opened by: the scanned directory's path, '/', relative path
   uint64_t size = 0;  // as seen during the scan; the writer reads the size again when it packs
+  // A file given in memory rather than on disk: its bytes, owned by the caller; path only names it.
+  std::optional<std::span<const uint8_t>> contents{};
 };
 
 struct ScannedDirectory {

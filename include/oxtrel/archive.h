@@ -1,0 +1,76 @@
+#pragma once
+
+// Reading an archive: open it, list its entries, find one by path, read or stream its contents.
+//
+// Ownership: an Archive owns its open file and the catalogue read from it; it is move-only and
+// closes the file when it goes. Entries, and every reference or span taken from an Archive, stay
+// valid as long as the Archive does and is not moved from.
+//
+// Thread safety: an Archive does not change after openArchive. Any number of threads may call
+// entries, findEntry, readEntry, streamEntry and extract on one Archive at the same time: every
+// read names its own file offset and every call keeps its own decoder.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <oxtrel/result.h>
+
+namespace oxtrel {
+
+struct ArchiveState;
+struct ArchiveStateRelease {
+  void operator()(ArchiveState* state) const;
+};
+
+struct Archive {
+  std::unique_ptr<ArchiveState, ArchiveStateRelease> state;  // null only after a move
+};
+
+// One file record, in table order (folder by folder, records as stored).
+struct Entry {
+  std::string folder;               // the folder's name as stored, '\' separators kept
+  std::optional<std::string> name;  // none when the record's hash names no file in the archive
+  std::string path;                 // below `data`, components joined with '/'; empty when unnamed
+  std::array<uint8_t, 8> hash{};    // the record's name hash
+  uint32_t offset = 0;              // where the payload starts in the archive
+  uint32_t storedSize = 0;          // the payload's byte count in the archive
+  // Compressed archives: the size the payload's prefix announces; none in a stored archive or
+  // when the payload does not lie wholly inside the archive.
+  std::optional<uint32_t> unpackedSize;
+  bool compressed = false;          // the payload is a size prefix and a zlib stream
+};
+
+// Opens the archive at path and reads its tables. Errors: cannotOpen (missing, unreadable, not a
+// regular file; where is path), truncated (the file ends inside the tables; where is
+// "catalogue"), cannotRead (a read failed).
+[[nodiscard]] Result<Archive> openArchive(const std::string& path);
+
+// The path the archive was opened by.
+const std::string& archivePath(const Archive& archive);
+
+// Every record in table order, unnamed ones too.
+std::span<const Entry> entries(const Archive& archive);
+
+// The named entry whose path equals path, ignoring ASCII case and taking '/' and '\' alike (a
+// leading "data/" is not part of a path). When two records share a path, the first in table
+// order. Null when there is none.
+const Entry* findEntry(const Archive& archive, std::string_view path);
+
+// The entry's contents, decoded and verified (a compressed payload's checksum is checked). entry
+// must come from this archive's entries(). Errors (where is the entry's path): truncated (the
+// payload runs past the end of the archive), unpackFailed (it cannot be inflated), cannotRead.
+// A stored payload that merely looks compressed is returned unchanged.
+[[nodiscard]] Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry);
+
+// Writes the entry's contents to fd at its file position; the descriptor stays the caller's.
+// Errors as readEntry, and cannotWrite (with errno) when writing fails; bytes written before a
+// failure stay written.
+[[nodiscard]] Status streamEntry(const Archive& archive, const Entry& entry, int fd);
+
+}  // namespace oxtrel

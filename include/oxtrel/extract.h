@@ -1,0 +1,77 @@
+#pragma once
+
+// Extracting an archive's entries into a directory tree, or testing them.
+//
+// Safe by default, as the command line: every entry goes below <destination>/data; a path with a
+// ".." component, or one that would pass through a symbolic link, is refused; each file appears
+// whole under its name or not at all (it is written under a temporary name and renamed).
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <oxtrel/archive.h>
+#include <oxtrel/result.h>
+
+namespace oxtrel {
+
+struct ExtractSettings {
+  std::string destination{};           // the directory that receives `data`; empty for the working one
+  std::vector<std::string> patterns{}; // path globs ('*', '?', '**'); none selects every entry
+  std::vector<std::string> excludes{}; // path globs that remove selected entries
+  bool keepExisting = false;          // leave a file that is already there alone
+  unsigned jobs = 1;                  // threads that read, decode and write; 0 for one per available CPU
+  bool testOnly = false;              // read, decode and check as extract would; write nothing
+};
+
+enum class ExtractEventKind {
+  entry,             // an entry is about to be handled
+  unmatched,         // a record's hash names no file; it is skipped
+  unsafePath,        // the entry's path would leave the destination; not written
+  truncatedPayload,  // the payload runs past the end of the archive; not written
+  unpackFailed,      // the payload cannot be inflated; not written
+  possiblyPacked,    // a stored payload looks compressed; written unchanged
+  cannotWrite,       // the file system refused; error holds errno
+  keptExisting,      // keepExisting, and a file was already there
+};
+
+// Valid only during the callback.
+struct ExtractEvent {
+  ExtractEventKind kind = ExtractEventKind::entry;
+  std::string_view path;    // "data\<folder>\<name>" as the console shows it; for unmatched, empty
+  std::string_view folder;  // for unmatched: the record's folder
+  uint32_t offset = 0;
+  uint32_t size = 0;        // stored size
+  int error = 0;
+};
+
+struct ExtractProgress {
+  uint64_t entriesDone = 0;
+  uint64_t entriesTotal = 0;
+  uint64_t bytesDone = 0;  // stored bytes of the entries done
+  uint64_t bytesTotal = 0;
+};
+
+struct ExtractReport {
+  uint64_t written = 0;   // written, or checked when testOnly
+  uint64_t kept = 0;      // left alone by keepExisting
+  uint64_t problems = 0;  // events other than entry and keptExisting; each was reported
+  std::vector<std::string> unusedPatterns;  // patterns that selected nothing (also problems)
+  bool clean() const { return problems == 0 && unusedPatterns.empty(); }
+};
+
+// Called on the calling thread, in table order, whatever jobs is.
+using ExtractEventCallback = std::function<void(const ExtractEvent&)>;
+// Called before each entry and once when all are done.
+using ExtractProgressCallback = std::function<void(const ExtractProgress&)>;
+
+// Extracts (or tests) the selected entries. Per-entry problems do not stop the run: they arrive
+// as events and are counted in the report. Errors: cannotOpen (the destination directory cannot
+// be opened; where names it), invalidArgument (jobs above 64). Either callback may be empty.
+[[nodiscard]] Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
+                                            const ExtractEventCallback& onEvent = {},
+                                            const ExtractProgressCallback& onProgress = {});
+
+}  // namespace oxtrel

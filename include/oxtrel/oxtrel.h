@@ -1,0 +1,9 @@
+#pragma once
+
+// The whole public interface of the oxtrel library.
+
+#include <oxtrel/archive.h>
+#include <oxtrel/extract.h>
+#include <oxtrel/pack.h>
+#include <oxtrel/result.h>
+#include <oxtrel/version.h>

@@ -1,0 +1,51 @@
+#pragma once
+
+// Building an archive, from a directory tree or from a list of (path, contents) pairs.
+//
+// The archive appears at archivePath only when complete: on any failure nothing is left at or
+// beside it, and a file that stood there is unchanged. One input always gives one archive,
+// byte for byte, whatever jobs is.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <oxtrel/result.h>
+
+namespace oxtrel {
+
+struct PackSettings {
+  bool compress = false;  // zlib-compress every payload
+  int level = 6;          // compression level, 1 to 12; used when compress
+  unsigned jobs = 1;      // threads that compress; 0 for one per available CPU
+};
+
+struct PackSummary {
+  uint32_t fileCount = 0;
+  uint32_t folderCount = 0;
+  uint64_t bytesIn = 0;            // the packed files' sizes
+  uint64_t bytesOut = 0;           // the archive's size
+  std::vector<std::string> notes{}; // entries not packed and why; stored files that look compressed
+};
+
+// Packs every regular file below directory; files directly in it go in the folder with the empty
+// name. Symbolic links, devices and FIFOs are skipped (and noted). Errors: invalidArgument (level
+// or jobs out of range), cannotRead, cannotOpen, cannotWrite, unstorableName (a '\' in a name),
+// folderNameTooLong, nameCollision (two names with one hash), tooLarge (past 4 GiB - 1).
+[[nodiscard]] Result<PackSummary> packDirectory(const std::string& directory, const std::string& archivePath,
+                                                const PackSettings& settings);
+
+// One file of an archive packed from memory or from a file.
+struct PackInput {
+  std::string path{};              // below `data`, components split at '/' or '\'
+  std::span<const uint8_t> bytes{}; // the contents, when sourceFile is empty; must outlive the call
+  std::string sourceFile{};        // else the file whose contents are packed, read at pack time
+};
+
+// Packs inputs without staging them on disk. Errors as packDirectory, and invalidArgument for a
+// path that is empty, absolute, or has an empty, "." or ".." component, or one given twice.
+[[nodiscard]] Result<PackSummary> packEntries(std::span<const PackInput> inputs, const std::string& archivePath,
+                                              const PackSettings& settings);
+
+}  // namespace oxtrel

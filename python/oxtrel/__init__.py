@@ -1,0 +1,237 @@
+"""Read, extract and pack hashed asset archives.
+
+    with oxtrel.open("game.vrk") as archive:
+        for entry in archive:
+            print(entry.path, entry.size)
+        mesh = archive.read("meshes/x.nif")
+
+Every failure raises a subclass of oxtrel.Error whose message names the file and the problem.
+An open archive may be read from several threads at once; reading, extracting and packing run
+without the GIL.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import os
+from typing import Iterable, Iterator, Optional, Sequence, Tuple, Union
+
+from . import _oxtrel
+
+__version__ = _oxtrel.version
+
+
+class Error(Exception):
+    """Base of every error this package raises."""
+
+
+class OpenError(Error, OSError):
+    """The archive, a directory or a source file cannot be opened."""
+
+
+class ReadError(Error, OSError):
+    """Reading failed, or a file ended before the bytes it should hold."""
+
+
+class WriteError(Error, OSError):
+    """The file system refused to create, write or name a file."""
+
+
+class BadArchiveError(Error):
+    """The archive is damaged."""
+
+
+class TruncatedError(BadArchiveError):
+    """The archive ends before a table or payload it describes."""
+
+
+class UnpackError(BadArchiveError):
+    """A compressed payload cannot be inflated or fails its checksum."""
+
+
+class EntryNotFoundError(Error, KeyError):
+    """No entry has the path asked for."""
+
+    def __str__(self) -> str:
+        return str(self.args[0]) if self.args else ""
+
+
+class ArgumentError(Error, ValueError):
+    """A value given is out of range or malformed."""
+
+
+class PackError(Error):
+    """The input cannot be packed: a name holds '\\', two names share a hash, a folder name is
+    too long, or the archive would pass 4 GiB."""
+
+
+class ExtractError(Error):
+    """Extracting or testing met problems; .report holds what happened."""
+
+    def __init__(self, message: str, report: "ExtractReport"):
+        super().__init__(message)
+        self.report = report
+
+
+_ERRORS = {
+    "cannotOpen": OpenError,
+    "cannotRead": ReadError,
+    "cannotWrite": WriteError,
+    "truncated": TruncatedError,
+    "unpackFailed": UnpackError,
+    "unsafePath": ExtractError,
+    "unstorableName": PackError,
+    "nameCollision": PackError,
+    "folderNameTooLong": PackError,
+    "tooLarge": PackError,
+    "invalidArgument": ArgumentError,
+    "notFound": EntryNotFoundError,
+}
+
+
+def _call(function, *args):
+    try:
+        return function(*args)
+    except _oxtrel.Failure as failure:
+        kind, message = failure.args
+        error = _ERRORS.get(kind, Error)
+        if error is ExtractError:
+            raise Error(message) from None
+        raise error(message) from None
+
+
+@dataclasses.dataclass(frozen=True)
+class Entry:
+    """One file record, in table order."""
+
+    folder: str
+    name: Optional[str]  # None when the record's hash names no file
+    path: str  # below `data`, '/' between components; "" when unnamed
+    hash: bytes
+    offset: int
+    stored_size: int
+    unpacked_size: Optional[int]
+    compressed: bool
+    index: int
+
+    @property
+    def size(self) -> int:
+        """The contents' size: the unpacked size when compressed, else the stored size."""
+        if self.compressed:
+            return self.unpacked_size if self.unpacked_size is not None else 0
+        return self.stored_size
+
+
+@dataclasses.dataclass(frozen=True)
+class ExtractReport:
+    written: int  # files written, or checked by test()
+    kept: int  # files left alone by keep_existing
+    problems: Tuple[Tuple[str, str], ...]  # (problem, path), e.g. ("unsafe path", "data\\..\\x")
+    unused_patterns: Tuple[str, ...]
+
+
+@dataclasses.dataclass(frozen=True)
+class PackReport:
+    files: int
+    folders: int
+    bytes_in: int
+    bytes_out: int
+    notes: Tuple[str, ...]
+
+
+def _text(name: Union[str, bytes, os.PathLike]) -> str:
+    return os.fsdecode(name)
+
+
+class Archive:
+    """An open archive. Use oxtrel.open(); close it, or use it in a with block."""
+
+    def __init__(self, path: Union[str, os.PathLike]):
+        self.path = _text(path)
+        self._native = _call(_oxtrel.open, self.path)
+        self._entries = tuple(Entry(*fields, index) for index, fields in enumerate(self._native.entries()))
+
+    def __enter__(self) -> "Archive":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def close(self) -> None:
+        self._native.close()
+
+    def __iter__(self) -> Iterator[Entry]:
+        return iter(self._entries)
+
+    def __len__(self) -> int:
+        return len(self._entries)
+
+    def entries(self) -> Sequence[Entry]:
+        """Every record in table order, unnamed ones too."""
+        return self._entries
+
+    def find(self, path: str) -> Optional[Entry]:
+        """The entry at path (ASCII case ignored, '/' or '\\'), or None."""
+        index = _call(self._native.find, path)
+        return None if index is None else self._entries[index]
+
+    def read(self, entry: Union[str, Entry]) -> bytes:
+        """An entry's contents, decoded and verified."""
+        if not isinstance(entry, Entry):
+            found = self.find(entry)
+            if found is None:
+                raise EntryNotFoundError(f"{self.path}: no entry {entry}")
+            entry = found
+        return _call(self._native.read, entry.index)
+
+    def extract(self, destination: Union[str, os.PathLike] = ".", patterns: Iterable[str] = (),
+                excludes: Iterable[str] = (), keep_existing: bool = False, jobs: int = 1,
+                check: bool = True) -> ExtractReport:
+        """Writes the selected entries below destination/data. Raises ExtractError when any entry
+        could not be written or a pattern selected nothing, unless check is False."""
+        return self._run(destination, patterns, excludes, keep_existing, jobs, False, check)
+
+    def test(self, patterns: Iterable[str] = (), excludes: Iterable[str] = (), jobs: int = 1,
+             check: bool = True) -> ExtractReport:
+        """Reads, decodes and checks the selected entries as extract would; writes nothing."""
+        return self._run(".", patterns, excludes, False, jobs, True, check)
+
+    def _run(self, destination, patterns, excludes, keep_existing, jobs, test_only, check) -> ExtractReport:
+        written, kept, problems, unused = _call(self._native.extract, _text(destination), list(patterns),
+                                                list(excludes), keep_existing, jobs, test_only)
+        report = ExtractReport(written, kept, tuple(problems), tuple(unused))
+        if check and (report.problems or report.unused_patterns):
+            said = [f"{problem} {path}" for problem, path in report.problems]
+            said += [f"no entry matches {pattern}" for pattern in report.unused_patterns]
+            raise ExtractError(f"{self.path}: " + "; ".join(said), report)
+        return report
+
+
+def open(path: Union[str, os.PathLike]) -> Archive:  # noqa: A001 - the name zipfile users expect
+    """Opens the archive at path and reads its tables."""
+    return Archive(path)
+
+
+def pack(directory: Union[str, os.PathLike], archive: Union[str, os.PathLike], compress: bool = False,
+         level: int = 6, jobs: int = 1) -> PackReport:
+    """Packs every regular file below directory into archive (replaced only when complete)."""
+    return PackReport(*_pack_result(_call(_oxtrel.pack_directory, _text(directory), _text(archive), compress,
+                                          level, jobs)))
+
+
+def pack_entries(entries: Iterable[Tuple[str, Union[bytes, bytearray, memoryview, str, os.PathLike]]],
+                 archive: Union[str, os.PathLike], compress: bool = False, level: int = 6,
+                 jobs: int = 1) -> PackReport:
+    """Packs (path below data, contents) pairs, the contents as bytes or as a file to read."""
+    items = []
+    for path, contents in entries:
+        if isinstance(contents, (bytes, bytearray, memoryview)):
+            items.append((path, bytes(contents), ""))
+        else:
+            items.append((path, None, _text(contents)))
+    return PackReport(*_pack_result(_call(_oxtrel.pack_entries, items, _text(archive), compress, level, jobs)))
+
+
+def _pack_result(fields):
+    files, folders, bytes_in, bytes_out, notes = fields
+    return files, folders, bytes_in, bytes_out, tuple(notes)

@@ -1,0 +1,210 @@
+// The Python module's native half: thin bindings over the public interface. Failures leave as one
+// exception, _oxtrel.Failure(kind, message); the package's Python half turns the kind into the
+// matching oxtrel.Error subclass. Work that touches the archive or the disk runs without the GIL.
+
+#include <oxtrel/oxtrel.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+struct Failure {
+  std::string kind;
+  std::string text;
+};
+
+const char* kindName(oxtrel::ErrorKind kind) {
+  switch (kind) {
+    case oxtrel::ErrorKind::cannotOpen: return "cannotOpen";
+    case oxtrel::ErrorKind::cannotRead: return "cannotRead";
+    case oxtrel::ErrorKind::cannotWrite: return "cannotWrite";
+    case oxtrel::ErrorKind::truncated: return "truncated";
+    case oxtrel::ErrorKind::unsafePath: return "unsafePath";
+    case oxtrel::ErrorKind::unpackFailed: return "unpackFailed";
+    case oxtrel::ErrorKind::unstorableName: return "unstorableName";
+    case oxtrel::ErrorKind::nameCollision: return "nameCollision";
+    case oxtrel::ErrorKind::folderNameTooLong: return "folderNameTooLong";
+    case oxtrel::ErrorKind::tooLarge: return "tooLarge";
+    case oxtrel::ErrorKind::invalidArgument: return "invalidArgument";
+    case oxtrel::ErrorKind::notFound: return "notFound";
+  }
+  return "error";
+}
+
+// context names the archive or the output when the error's own text does not.
+[[noreturn]] void fail(const oxtrel::Error& error, const std::string& context = {}) {
+  std::string text = oxtrel::message(error);
+  if (!context.empty() && error.kind != oxtrel::ErrorKind::cannotOpen) text = context + ": " + text;
+  throw Failure{kindName(error.kind), text};
+}
+
+// Shared, so a close() on one thread cannot pull the archive from under a read on another.
+struct OpenArchive {
+  std::shared_ptr<const oxtrel::Archive> archive;
+
+  std::shared_ptr<const oxtrel::Archive> get() const {
+    if (!archive) throw Failure{"invalidArgument", "the archive is closed"};
+    return archive;
+  }
+};
+
+using EntryTuple = std::tuple<std::string, std::optional<std::string>, std::string, py::bytes, uint32_t, uint32_t,
+                              std::optional<uint32_t>, bool>;
+
+OpenArchive openArchive(const std::string& path) {
+  std::optional<oxtrel::Result<oxtrel::Archive>> opened;
+  {
+    py::gil_scoped_release released;
+    opened.emplace(oxtrel::openArchive(path));
+  }
+  if (!*opened) fail(opened->error(), path);
+  return {std::make_shared<const oxtrel::Archive>(std::move(opened->value()))};
+}
+
+std::vector<EntryTuple> listEntries(const OpenArchive& open) {
+  std::vector<EntryTuple> list;
+  for (const oxtrel::Entry& e : oxtrel::entries(*open.get()))
+    list.emplace_back(e.folder, e.name, e.path,
+                      py::bytes(reinterpret_cast<const char*>(e.hash.data()), e.hash.size()), e.offset,
+                      e.storedSize, e.unpackedSize, e.compressed);
+  return list;
+}
+
+std::optional<size_t> findEntry(const OpenArchive& open, const std::string& path) {
+  auto archive = open.get();
+  const oxtrel::Entry* entry = oxtrel::findEntry(*archive, path);
+  if (!entry) return std::nullopt;
+  return size_t(entry - oxtrel::entries(*archive).data());
+}
+
+py::bytes readEntry(const OpenArchive& open, size_t index) {
+  auto archive = open.get();
+  std::span<const oxtrel::Entry> all = oxtrel::entries(*archive);
+  if (index >= all.size()) throw Failure{"invalidArgument", "no entry number " + std::to_string(index)};
+  std::optional<oxtrel::Result<std::vector<uint8_t>>> bytes;
+  {
+    py::gil_scoped_release released;
+    bytes.emplace(oxtrel::readEntry(*archive, all[index]));
+  }
+  if (!*bytes) fail(bytes->error(), oxtrel::archivePath(*archive));
+  return py::bytes(reinterpret_cast<const char*>((*bytes)->data()), (*bytes)->size());
+}
+
+const char* eventName(oxtrel::ExtractEventKind kind) {
+  switch (kind) {
+    case oxtrel::ExtractEventKind::entry: return "entry";
+    case oxtrel::ExtractEventKind::unmatched: return "unmatched";
+    case oxtrel::ExtractEventKind::unsafePath: return "unsafe path";
+    case oxtrel::ExtractEventKind::truncatedPayload: return "truncated payload";
+    case oxtrel::ExtractEventKind::unpackFailed: return "cannot unpack";
+    case oxtrel::ExtractEventKind::possiblyPacked: return "possibly packed";
+    case oxtrel::ExtractEventKind::cannotWrite: return "cannot write";
+    case oxtrel::ExtractEventKind::keptExisting: return "kept existing";
+  }
+  return "event";
+}
+
+using ProblemList = std::vector<std::pair<std::string, std::string>>;
+
+// (written, kept, [(problem, path)], unused patterns)
+std::tuple<uint64_t, uint64_t, ProblemList, std::vector<std::string>> extractEntries(
+    const OpenArchive& open, const oxtrel::ExtractSettings& settings) {
+  auto archive = open.get();
+  ProblemList problems;
+  std::optional<oxtrel::Result<oxtrel::ExtractReport>> report;
+  {
+    py::gil_scoped_release released;
+    report.emplace(oxtrel::extract(*archive, settings, [&](const oxtrel::ExtractEvent& event) {
+      if (event.kind == oxtrel::ExtractEventKind::entry || event.kind == oxtrel::ExtractEventKind::keptExisting) return;
+      std::string where(event.kind == oxtrel::ExtractEventKind::unmatched ? event.folder : event.path);
+      problems.emplace_back(eventName(event.kind), where);
+    }));
+  }
+  if (!*report) fail(report->error(), oxtrel::archivePath(*archive));
+  return {(*report)->written, (*report)->kept, std::move(problems), (*report)->unusedPatterns};
+}
+
+using PackTuple = std::tuple<uint32_t, uint32_t, uint64_t, uint64_t, std::vector<std::string>>;
+
+PackTuple packed(const oxtrel::Result<oxtrel::PackSummary>& summary, const std::string& archivePath) {
+  if (!summary) fail(summary.error(), archivePath);
+  return {summary->fileCount, summary->folderCount, summary->bytesIn, summary->bytesOut, summary->notes};
+}
+
+PackTuple packTree(const std::string& directory, const std::string& archivePath,
+                        const oxtrel::PackSettings& settings) {
+  std::optional<oxtrel::Result<oxtrel::PackSummary>> summary;
+  {
+    py::gil_scoped_release released;
+    summary.emplace(oxtrel::packDirectory(directory, archivePath, settings));
+  }
+  return packed(*summary, archivePath);
+}
+
+// items: (path, bytes or None, source file or ""). The bytes objects are immutable and held by
+// items for the whole call, so their buffers are read without the GIL.
+PackTuple packList(const std::vector<std::tuple<std::string, std::optional<py::bytes>, std::string>>& items,
+                      const std::string& archivePath, const oxtrel::PackSettings& settings) {
+  std::vector<oxtrel::PackInput> inputs;
+  for (const auto& [path, bytes, source] : items) {
+    oxtrel::PackInput input{path, {}, source};
+    if (bytes) {
+      char* data = nullptr;
+      Py_ssize_t size = 0;
+      if (PyBytes_AsStringAndSize(bytes->ptr(), &data, &size) != 0) throw py::error_already_set();
+      input.bytes = {reinterpret_cast<const uint8_t*>(data), size_t(size)};
+    }
+    inputs.push_back(std::move(input));
+  }
+  std::optional<oxtrel::Result<oxtrel::PackSummary>> summary;
+  {
+    py::gil_scoped_release released;
+    summary.emplace(oxtrel::packEntries(inputs, archivePath, settings));
+  }
+  return packed(*summary, archivePath);
+}
+
+oxtrel::PackSettings packSettings(bool compress, int level, unsigned jobs) { return {compress, level, jobs}; }
+
+}  // namespace
+
+PYBIND11_MODULE(_oxtrel, m) {
+  m.doc() = "Native half of the oxtrel package; use the oxtrel package instead.";
+  m.attr("version") = oxtrel::kVersion;
+  static py::exception<Failure> failure(m, "Failure");
+  py::register_exception_translator([](std::exception_ptr raised) {
+    try {
+      if (raised) std::rethrow_exception(raised);
+    } catch (const Failure& f) {
+      PyErr_SetObject(failure.ptr(), py::make_tuple(f.kind, f.text).ptr());
+    }
+  });
+
+  py::class_<OpenArchive>(m, "Archive")
+      .def("entries", &listEntries)
+      .def("find", &findEntry)
+      .def("read", &readEntry)
+      .def("extract",
+           [](const OpenArchive& open, std::string destination, std::vector<std::string> patterns,
+              std::vector<std::string> excludes, bool keepExisting, unsigned jobs, bool testOnly) {
+             return extractEntries(open, {std::move(destination), std::move(patterns), std::move(excludes),
+                                          keepExisting, jobs, testOnly});
+           })
+      .def("close", [](OpenArchive& open) { open.archive.reset(); });
+  m.def("open", &openArchive);
+  m.def("pack_directory", [](const std::string& directory, const std::string& archive, bool compress, int level,
+                             unsigned jobs) { return packTree(directory, archive, packSettings(compress, level, jobs)); });
+  m.def("pack_entries",
+        [](const std::vector<std::tuple<std::string, std::optional<py::bytes>, std::string>>& items,
+           const std::string& archive, bool compress, int level, unsigned jobs) {
+          return packList(items, archive, packSettings(compress, level, jobs));
+        });
+}

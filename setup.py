@@ -1,0 +1,52 @@
+"""Builds and installs the Python module without CMake, offline:
+    /usr/bin/python3 -m pip install --no-build-isolation .
+It compiles the library's sources into the module and needs pybind11-dev, python3-dev and
+libdeflate-dev."""
+
+import pathlib
+import re
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = pathlib.Path(__file__).resolve().parent
+VERSION = re.search(r"project\(oxtrel VERSION (\d+)\.(\d+)\.(\d+)", (ROOT / "CMakeLists.txt").read_text()).groups()
+
+
+class BuildWithVersionHeader(build_ext):
+    """Writes include/oxtrel/version.h, which CMake would configure, into the build tree first."""
+
+    def run(self):
+        generated = pathlib.Path(self.build_temp) / "generated"
+        header = (ROOT / "include/oxtrel/version.h.in").read_text()
+        for key, value in zip(("MAJOR", "MINOR", "PATCH"), VERSION):
+            header = header.replace(f"@PROJECT_VERSION_{key}@", value)
+        header = header.replace("@PROJECT_VERSION@", ".".join(VERSION))
+        (generated / "oxtrel").mkdir(parents=True, exist_ok=True)
+        (generated / "oxtrel/version.h").write_text(header)
+        for extension in self.extensions:
+            extension.include_dirs.append(str(generated))
+        super().run()
+
+
+sources = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "src").rglob("*.cpp") if p.name != "main.cpp")
+native = Extension(
+    "oxtrel._oxtrel",
+    sources=sources + ["python/oxtrel_module.cpp"],
+    include_dirs=["src", "include"],
+    libraries=["deflate"],
+    extra_compile_args=["-std=c++20", "-fvisibility=hidden"],
+    language="c++",
+)
+
+setup(
+    name="oxtrel",
+    version=".".join(VERSION),
+    description="Read, extract and pack hashed asset archives",
+    packages=["oxtrel"],
+    package_dir={"oxtrel": "python/oxtrel"},
+    package_data={"oxtrel": ["__init__.pyi", "py.typed"]},
+    ext_modules=[native],
+    cmdclass={"build_ext": BuildWithVersionHeader},
+    python_requires=">=3.9",
+)

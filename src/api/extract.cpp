@@ -1,0 +1,101 @@
+#include <oxtrel/extract.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "api/archive_state.h"
+#include "extract/entry_selection.h"
+#include "extract/extraction_walk.h"
+#include "extract/output_tree.h"
+#include "extract/parallel_extraction.h"
+#include "io/unique_fd.h"
+#include "parallel/job_count.h"
+
+namespace oxtrel {
+
+namespace {
+
+// Turns the walk's events into the public ones and counts progress: an entry is done when the
+// next one begins, or when the walk ends.
+struct EventBridge {
+  const ExtractEventCallback& onEvent;
+  const ExtractProgressCallback& onProgress;
+  ExtractProgress progress{};
+  uint32_t currentSize = 0;
+  bool underWay = false;
+
+  void advance() {
+    if (underWay) {
+      ++progress.entriesDone;
+      progress.bytesDone += currentSize;
+    }
+  }
+};
+
+void forward(void* context, const ExtractionEvent& event) {
+  EventBridge& bridge = *static_cast<EventBridge*>(context);
+  if (event.kind == EventKind::entry) {
+    bridge.advance();
+    bridge.currentSize = event.size;
+    bridge.underWay = true;
+    if (bridge.onProgress) bridge.onProgress(bridge.progress);
+  }
+  if (!bridge.onEvent) return;
+  ExtractEventKind kind;
+  switch (event.kind) {
+    case EventKind::entry: kind = ExtractEventKind::entry; break;
+    case EventKind::unmatched: kind = ExtractEventKind::unmatched; break;
+    case EventKind::unsafePath: kind = ExtractEventKind::unsafePath; break;
+    case EventKind::truncatedPayload: kind = ExtractEventKind::truncatedPayload; break;
+    case EventKind::unpackFailed: kind = ExtractEventKind::unpackFailed; break;
+    case EventKind::possiblyPacked: kind = ExtractEventKind::possiblyPacked; break;
+    case EventKind::cannotWrite: kind = ExtractEventKind::cannotWrite; break;
+    case EventKind::keptExisting: kind = ExtractEventKind::keptExisting; break;
+    default: return;  // the run's own events: the report carries what they say
+  }
+  bridge.onEvent({kind, event.path, event.folder, event.offset, event.size, event.error});
+}
+
+}  // namespace
+
+Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
+                              const ExtractEventCallback& onEvent, const ExtractProgressCallback& onProgress) {
+  if (settings.jobs > kMaxJobCount)
+    return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
+                                                    std::to_string(kMaxJobCount)};
+  UniqueFd directory;
+  if (!settings.destination.empty()) {
+    directory = UniqueFd(open(settings.destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid()) return Error{ErrorKind::cannotOpen, errno, settings.destination};
+  }
+  const ArchiveState& state = *archive.state;
+  EntrySelection selection = selectEntries(state.catalogue, state.index, settings.patterns, settings.excludes);
+
+  EventBridge bridge{onEvent, onProgress};
+  bridge.progress.entriesTotal = selection.entries;
+  bridge.progress.bytesTotal = selection.storedBytes;
+  const int parentFd = directory.valid() ? directory.get() : AT_FDCWD;
+  const unsigned jobs = settings.jobs == 0 ? defaultJobCount() : settings.jobs;
+  WalkSettings walk{settings.testOnly ? RunMode::test : RunMode::extract, settings.keepExisting, nullptr};
+  const EventSink sink{forward, &bridge};
+  ExtractionSummary summary;
+  if (jobs > 1) {
+    summary = extractInParallel(state.catalogue, state.index, state.file, parentFd, selection, walk, sink, jobs);
+  } else {
+    OutputTree tree = makeOutputTree(parentFd);
+    summary = extractAll(state.catalogue, state.index, state.file, tree, selection, walk, sink);
+  }
+  bridge.advance();
+  if (onProgress) onProgress(bridge.progress);
+
+  ExtractReport report;
+  report.written = summary.written;
+  report.kept = summary.kept;
+  report.problems = summary.problems;
+  for (size_t i = 0; i < settings.patterns.size(); ++i)
+    if (!selection.includeUsed[i]) report.unusedPatterns.push_back(settings.patterns[i]);
+  return report;
+}
+
+}  // namespace oxtrel

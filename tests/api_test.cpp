@@ -1,0 +1,244 @@
+// The public interface, used as a client would: archives packed from memory and from a tree,
+// read back, searched, damaged on purpose, extracted, and read from several threads at once.
+
+#include <oxtrel/oxtrel.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "archive_builder.h"
+#include "scratch.h"
+
+namespace oxtrel {
+namespace {
+
+using testing::Bytes;
+using testing::bytesOf;
+using testing::readFile;
+using testing::ScratchDir;
+using testing::snapshotTree;
+using testing::writeFile;
+
+Bytes filler(size_t size, uint8_t seed) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(seed + i * 7 + i / 251);
+  return bytes;
+}
+
+struct Packed {
+  std::map<std::string, Bytes> files;
+  std::string archive;
+};
+
+Packed packSome(const ScratchDir& dir, bool compress) {
+  Packed packed{{{"meshes/rock.nif", filler(3000, 1)},
+                 {"textures/sky/Cloud.dds", filler(70000, 2)},
+                 {"readme.txt", bytesOf("hello")},
+                 {"textures/empty.dds", {}}},
+                dir / "packed.vrk"};
+  std::vector<PackInput> inputs;
+  for (const auto& [path, bytes] : packed.files) inputs.push_back({path, bytes, {}});
+  Result<PackSummary> summary = packEntries(inputs, packed.archive, {.compress = compress, .level = 6, .jobs = 2});
+  EXPECT_TRUE(summary.ok()) << message(summary.error());
+  EXPECT_EQ(summary->fileCount, 4u);
+  EXPECT_EQ(summary->folderCount, 4u);
+  return packed;
+}
+
+TEST(Api, PackedEntriesReadBackEqualStoredAndCompressed) {
+  for (bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    ScratchDir dir;
+    Packed packed = packSome(dir, compress);
+    Result<Archive> archive = openArchive(packed.archive);
+    ASSERT_TRUE(archive.ok()) << message(archive.error());
+    ASSERT_EQ(entries(*archive).size(), packed.files.size());
+    for (const Entry& entry : entries(*archive)) {
+      ASSERT_TRUE(entry.name.has_value());
+      ASSERT_TRUE(packed.files.count(entry.path)) << entry.path;
+      const Bytes& expected = packed.files[entry.path];
+      EXPECT_EQ(entry.compressed, compress);
+      if (compress) {
+        EXPECT_EQ(entry.unpackedSize, expected.size());
+      }
+      Result<std::vector<uint8_t>> bytes = readEntry(*archive, entry);
+      ASSERT_TRUE(bytes.ok()) << message(bytes.error());
+      EXPECT_EQ(*bytes, expected) << entry.path;
+    }
+  }
+}
+
+TEST(Api, FindEntryFoldsCaseAndSeparators) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, false);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  for (const char* path : {"textures/sky/Cloud.dds", "TEXTURES\\SKY\\cloud.DDS", "textures\\sky/cloud.dds"}) {
+    const Entry* entry = findEntry(*archive, path);
+    ASSERT_NE(entry, nullptr) << path;
+    EXPECT_EQ(entry->path, "textures/sky/Cloud.dds");
+    EXPECT_EQ(entry->folder, "textures\\sky");
+  }
+  EXPECT_EQ(findEntry(*archive, "readme.txt")->folder, "");
+  EXPECT_EQ(findEntry(*archive, "textures/sky"), nullptr);
+  EXPECT_EQ(findEntry(*archive, "data/readme.txt"), nullptr);
+}
+
+TEST(Api, DamageIsReportedAsTheRightError) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, true);
+  Bytes whole = readFile(packed.archive);
+
+  Result<Archive> missing = openArchive(dir / "absent.vrk");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().kind, ErrorKind::cannotOpen);
+  EXPECT_EQ(message(missing.error()), "cannot open " + (dir / "absent.vrk") + ": No such file or directory");
+
+  writeFile(dir / "short.vrk", Bytes(whole.begin(), whole.begin() + 40));
+  Result<Archive> shortArchive = openArchive(dir / "short.vrk");
+  ASSERT_FALSE(shortArchive.ok());
+  EXPECT_EQ(message(shortArchive.error()), "truncated catalogue");
+
+  // The tables survive; the last payload loses its end, and the first one's stream is spoiled.
+  Result<Archive> intact = openArchive(packed.archive);
+  ASSERT_TRUE(intact.ok());
+  const Entry* last = &entries(*intact).back();
+  const Entry* first = &entries(*intact).front();
+  Bytes damaged(whole.begin(), whole.begin() + last->offset + last->storedSize - 1);
+  damaged[first->offset + 8] ^= 0x55;
+  writeFile(dir / "damaged.vrk", damaged);
+  Result<Archive> archive = openArchive(dir / "damaged.vrk");
+  ASSERT_TRUE(archive.ok());
+  Result<std::vector<uint8_t>> cut = readEntry(*archive, entries(*archive).back());
+  ASSERT_FALSE(cut.ok());
+  EXPECT_EQ(cut.error().kind, ErrorKind::truncated);
+  EXPECT_EQ(cut.error().where, last->path);
+  Result<std::vector<uint8_t>> spoiled = readEntry(*archive, entries(*archive).front());
+  ASSERT_FALSE(spoiled.ok());
+  EXPECT_EQ(message(spoiled.error()), "cannot unpack " + first->path);
+}
+
+TEST(Api, StreamEntryWritesTheContentsAndReportsAFailedWrite) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, true);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  const Entry* entry = findEntry(*archive, "meshes/rock.nif");
+  int fd = memfd_create("stream", MFD_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(streamEntry(*archive, *entry, fd).ok());
+  Bytes written(packed.files["meshes/rock.nif"].size());
+  EXPECT_EQ(pread(fd, written.data(), written.size(), 0), ssize_t(written.size()));
+  EXPECT_EQ(written, packed.files["meshes/rock.nif"]);
+  close(fd);
+
+  int readOnly = open(packed.archive.c_str(), O_RDONLY | O_CLOEXEC);
+  Status refused = streamEntry(*archive, *entry, readOnly);
+  close(readOnly);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind, ErrorKind::cannotWrite);
+  EXPECT_EQ(refused.error().where, "meshes/rock.nif");
+}
+
+TEST(Api, ExtractSelectsByPatternAndReportsEventsAndProgress) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, true);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  std::vector<std::string> paths;
+  std::vector<ExtractProgress> progress;
+  ScratchDir out;
+  Result<ExtractReport> report =
+      extract(*archive, {.destination = out.path, .patterns = {"textures/**", "sounds/*"}, .jobs = 2},
+              [&](const ExtractEvent& event) { paths.emplace_back(event.path); },
+              [&](const ExtractProgress& step) { progress.push_back(step); });
+  ASSERT_TRUE(report.ok()) << message(report.error());
+  EXPECT_EQ(report->written, 2u);
+  EXPECT_EQ(report->unusedPatterns, std::vector<std::string>{"sounds/*"});
+  EXPECT_FALSE(report->clean());
+  EXPECT_EQ(paths, (std::vector<std::string>{"data\\textures\\empty.dds", "data\\textures\\sky\\Cloud.dds"}));
+  std::map<std::string, std::string> expected{
+      {"data/", ""}, {"data/textures/", ""}, {"data/textures/sky/", ""}, {"data/textures/empty.dds", ""},
+      {"data/textures/sky/Cloud.dds", std::string(packed.files["textures/sky/Cloud.dds"].begin(),
+                                                  packed.files["textures/sky/Cloud.dds"].end())}};
+  EXPECT_EQ(snapshotTree(out.path), expected);
+  ASSERT_EQ(progress.size(), 3u);
+  EXPECT_EQ(progress.back().entriesDone, 2u);
+  EXPECT_EQ(progress.back().entriesTotal, 2u);
+  EXPECT_EQ(progress.back().bytesDone, progress.back().bytesTotal);
+
+  ScratchDir tested;
+  Result<ExtractReport> test = extract(*archive, {.destination = tested.path, .testOnly = true});
+  ASSERT_TRUE(test.ok());
+  EXPECT_EQ(test->written, 4u);
+  EXPECT_TRUE(test->clean());
+  EXPECT_TRUE(snapshotTree(tested.path).empty());
+
+  Result<ExtractReport> nowhere = extract(*archive, {.destination = dir / "no/such/dir"});
+  ASSERT_FALSE(nowhere.ok());
+  EXPECT_EQ(nowhere.error().kind, ErrorKind::cannotOpen);
+}
+
+TEST(Api, RefusesBadArguments) {
+  ScratchDir dir;
+  Bytes one = bytesOf("x");
+  struct Case {
+    std::vector<PackInput> inputs;
+    PackSettings settings;
+    ErrorKind kind;
+  };
+  const Case cases[] = {
+      {{{"", one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"/etc/passwd", one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"a/../b.txt", one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"a//b.txt", one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"a/b.txt", one, {}}, {"a\\b.txt", one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"a/B.txt", one, {}}, {"a/b.txt", one, {}}}, {}, ErrorKind::nameCollision},
+      {{{"a.txt", one, {}}}, {.compress = true, .level = 13}, ErrorKind::invalidArgument},
+      {{{"a.txt", one, {}}}, {.jobs = 65}, ErrorKind::invalidArgument},
+      {{{"a.txt", {}, dir / "absent"}}, {}, ErrorKind::cannotRead},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inputs.front().path);
+    Result<PackSummary> summary = packEntries(c.inputs, dir / "out.vrk", c.settings);
+    ASSERT_FALSE(summary.ok());
+    EXPECT_EQ(summary.error().kind, c.kind) << message(summary.error());
+    EXPECT_TRUE(snapshotTree(dir.path).empty()) << "a failed pack left a file behind";
+  }
+}
+
+TEST(Api, PackDirectoryAndPackEntriesFromFilesGiveOneArchive) {
+  ScratchDir dir;
+  testing::writeTree(dir / "tree", {{"a/b.nif", "mesh"}, {"top.txt", "top"}});
+  ASSERT_TRUE(packDirectory(dir / "tree", dir / "tree.vrk", {.compress = true, .jobs = 0}).ok());
+  std::vector<PackInput> inputs{{"top.txt", {}, dir / "tree/top.txt"}, {"a\\b.nif", {}, dir / "tree/a/b.nif"}};
+  ASSERT_TRUE(packEntries(inputs, dir / "list.vrk", {.compress = true}).ok());
+  EXPECT_EQ(readFile(dir / "tree.vrk"), readFile(dir / "list.vrk"));
+}
+
+TEST(Api, OneArchiveReadFromSeveralThreadsAtOnce) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, true);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  std::vector<int> mismatches(4, 0);
+  {
+    std::vector<std::jthread> readers;
+    for (size_t t = 0; t < mismatches.size(); ++t)
+      readers.emplace_back([&, t] {
+        for (int round = 0; round < 20; ++round)
+          for (const Entry& entry : entries(*archive)) {
+            Result<std::vector<uint8_t>> bytes = readEntry(*archive, *findEntry(*archive, entry.path));
+            if (!bytes.ok() || *bytes != packed.files.at(entry.path)) ++mismatches[t];
+          }
+      });
+  }
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+}  // namespace
+}  // namespace oxtrel
