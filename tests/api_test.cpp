@@ -86,6 +86,18 @@ TEST(Api, FindEntryFoldsCaseAndSeparators) {
   EXPECT_EQ(findEntry(*archive, "readme.txt")->folder, "");
   EXPECT_EQ(findEntry(*archive, "textures/sky"), nullptr);
   EXPECT_EQ(findEntry(*archive, "data/readme.txt"), nullptr);
+
+  // Two records with one path: the later one is what an extraction leaves, so it is the one found.
+  using namespace oxtrel::testing;
+  TestArchive twice;
+  twice.folders.push_back({.name = "a", .files = {{.name = "x.nif", .payload = bytesOf("first")},
+                                                  {.name = "x.nif", .payload = bytesOf("second")}}});
+  writeFile(dir / "twice.vrk", buildArchive(twice));
+  Result<Archive> both = openArchive(dir / "twice.vrk");
+  ASSERT_TRUE(both.ok());
+  Result<std::vector<uint8_t>> found = readEntry(*both, *findEntry(*both, "A/X.NIF"));
+  ASSERT_TRUE(found.ok());
+  EXPECT_EQ(std::string(found->begin(), found->end()), "second");
 }
 
 TEST(Api, DamageIsReportedAsTheRightError) {

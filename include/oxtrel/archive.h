@@ -58,8 +58,8 @@ const std::string& archivePath(const Archive& archive);
 std::span<const Entry> entries(const Archive& archive);
 
 // The named entry whose path equals path, ignoring ASCII case and taking '/' and '\' alike (a
-// leading "data/" is not part of a path). When two records share a path, the first in table
-// order. Null when there is none.
+// leading "data/" is not part of a path). When several records share a path, the last in table
+// order: the one whose contents an extraction leaves on disk. Null when there is none.
 const Entry* findEntry(const Archive& archive, std::string_view path);
 
 // The entry's contents, decoded and verified (a compressed payload's checksum is checked). entry

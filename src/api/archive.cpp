@@ -75,7 +75,7 @@ Result<Archive> openArchive(const std::string& path) {
       if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
         entry.name = std::string(*name);
         entry.path = entryPathOf(folder.name, *name);
-        state.byPath.try_emplace(foldedPath(entry.path), state.entries.size());
+        state.byPath.insert_or_assign(foldedPath(entry.path), state.entries.size());
       }
       state.entries.push_back(std::move(entry));
     }
