@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "api/archive_state.h"
-#include "catalogue/little_endian.h"
+#include "extract/archive_listing.h"
 #include "extract/payload_decoder.h"
 #include "io/full_io.h"
 
@@ -37,13 +37,6 @@ std::string entryPathOf(std::string_view folder, std::string_view name) {
   return path;
 }
 
-std::optional<uint32_t> unpackedSizeOf(const PositionalFile& file, const FileRecord& record) {
-  uint8_t prefix[4];
-  if (record.size < sizeof prefix || !fileHolds(file, record.offset, record.size)) return std::nullopt;
-  if (!readAt(file, record.offset, prefix)) return std::nullopt;
-  return loadLe32(prefix);
-}
-
 }  // namespace
 
 Result<Archive> openArchive(const std::string& path) {
@@ -71,7 +64,7 @@ Result<Archive> openArchive(const std::string& path) {
       entry.offset = record.offset;
       entry.storedSize = record.size;
       entry.compressed = compressed;
-      if (compressed) entry.unpackedSize = unpackedSizeOf(state.file, record);
+      if (compressed) entry.unpackedSize = unpackedSize(state.file, record, true);
       if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
         entry.name = std::string(*name);
         entry.path = entryPathOf(folder.name, *name);

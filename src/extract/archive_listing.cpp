@@ -8,8 +8,6 @@
 
 namespace oxtrel {
 
-namespace {
-
 std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRecord& record, bool compressed) {
   if (!fileHolds(archive, record.offset, record.size)) return std::nullopt;
   if (!compressed) return record.size;
@@ -17,8 +15,6 @@ std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRe
   if (record.size < sizeof prefix || !readAt(archive, record.offset, prefix)) return std::nullopt;
   return loadLe32(prefix);
 }
-
-}  // namespace
 
 ListingSummary listArchive(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                            const EntrySelection& selection, const EventSink& sink) {

@@ -5,6 +5,7 @@
 // compressed archive.
 
 #include <cstdint>
+#include <optional>
 
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
@@ -18,6 +19,10 @@ struct ListingSummary {
   uint64_t entries = 0;   // named records listed
   uint64_t problems = 0;  // unmatched records
 };
+
+// The payload's size prefix (compressed) or its size (stored); nullopt when the payload does not
+// lie wholly inside the archive or is too short to hold a prefix.
+std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRecord& record, bool compressed);
 
 // Per selected record in table order: unmatched (when the hash names no file), then listed, with
 // unpackedSize the payload's size prefix (compressed) or its size (stored), nullopt when the
