@@ -9,17 +9,16 @@
 
 #include "extract/stop_signals.h"
 #include "extract/write_order.h"
+#include "parallel/job_batches.h"
 #include "parallel/ordered_jobs.h"
 
 namespace oxtrel {
 
 namespace {
 
-// A thread takes consecutive records together, so that handing out work costs little beside
-// small files and their payloads are still read ahead; a batch ends after kBatchRecords records
-// or once its payloads reach kBatchBytes, so large files spread over the threads one by one.
-constexpr size_t kBatchRecords = 32;
-constexpr uint64_t kBatchBytes = 256 * 1024;
+// A thread takes consecutive records together, so that small files' payloads are still read
+// ahead; an unmatched record has nothing to read.
+constexpr BatchLimits kRecordBatch{.items = 32, .bytes = 256 * 1024};
 
 // Finished batches whose events wait for an earlier one: the events are small, and a slow batch
 // (a large file) should not leave the other threads idle for long.
@@ -80,21 +79,6 @@ std::vector<Record> selectedRecords(const Catalogue& catalogue, const NameIndex&
   return records;
 }
 
-// Where each batch of records starts, and the end of the last.
-std::vector<size_t> batchBoundaries(const std::vector<Record>& records) {
-  std::vector<size_t> starts{0};
-  uint64_t bytes = 0;
-  for (size_t r = 0; r < records.size(); ++r) {
-    if (records[r].name) bytes += records[r].folder->files[records[r].position].size;
-    if (r + 1 - starts.back() == kBatchRecords || bytes >= kBatchBytes) {
-      starts.push_back(r + 1);
-      bytes = 0;
-    }
-  }
-  if (starts.back() != records.size()) starts.push_back(records.size());
-  return starts;
-}
-
 // Each record's path below `data` as the walk composes it, empty for an unmatched one.
 WriteOrder planRecords(const std::vector<Record>& records) {
   size_t total = 0;
@@ -133,7 +117,9 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
                                     const EventSink& sink, unsigned jobs) {
   bool compressed = isCompressed(catalogue.header);
   std::vector<Record> records = selectedRecords(catalogue, index, selection);
-  std::vector<size_t> batches = batchBoundaries(records);
+  std::vector<size_t> batches = batchBoundaries(records.size(), kRecordBatch, [&](size_t r) -> uint64_t {
+    return records[r].name ? records[r].folder->files[records[r].position].size : 0;
+  });
   WriteOrder order = planRecords(records);
   std::vector<uint8_t> waitedFor(records.size());
   for (uint32_t w : order.waits) waitedFor[w] = 1;
