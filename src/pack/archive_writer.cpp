@@ -1,12 +1,15 @@
 #include "pack/archive_writer.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
+#include <span>
 
 #include "catalogue/payload_format.h"
 #include "io/positional_file.h"
 #include "pack/catalogue_tables.h"
 #include "pack/temporary_output.h"
+#include "parallel/job_batches.h"
 #include "parallel/ordered_jobs.h"
 
 namespace oxtrel {
@@ -112,11 +115,18 @@ Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& f
   return {};
 }
 
-// What a worker makes of one file when payloads are compressed.
+// What a worker made of one file of a batch when payloads are compressed.
 struct CompressedFile {
   Status status;
   uint64_t sizeRead = 0;  // the file's size when it was opened
-  std::vector<uint8_t> payload;
+  size_t length = 0;      // of its payload
+};
+
+// A batch's payloads one after another, and per file what became of it; a batch ends at the
+// first file that failed, the last one listed.
+struct CompressedBatch {
+  std::vector<uint8_t> payloads;
+  std::vector<CompressedFile> files;
 };
 
 struct CompressionContext {
@@ -130,7 +140,7 @@ CompressionContext makeCompressionContext(int level) {
   return context;
 }
 
-CompressedFile compressFile(CompressionContext& context, const PlannedFile& file) {
+CompressedFile compressFile(CompressionContext& context, const PlannedFile& file, std::vector<uint8_t>& payloads) {
   CompressedFile result;
   Result<PositionalFile> source = openSource(file);
   if (!source) {
@@ -143,7 +153,7 @@ CompressedFile compressFile(CompressionContext& context, const PlannedFile& file
     return result;
   }
   if (file.contents) {
-    result.payload = compressPayload(context.compressor.get(), file.contents->data(), file.contents->size());
+    result.length = appendPayload(context.compressor.get(), file.contents->data(), file.contents->size(), payloads);
     return result;
   }
   context.buffer.resize(size_t(source->size));
@@ -151,26 +161,76 @@ CompressedFile compressFile(CompressionContext& context, const PlannedFile& file
     result.status = about(file, std::move(read.error()));
     return result;
   }
-  result.payload = compressPayload(context.compressor.get(), context.buffer.data(), context.buffer.size());
+  result.length = appendPayload(context.compressor.get(), context.buffer.data(), context.buffer.size(), payloads);
   return result;
 }
 
-// Files are read and compressed on options.jobs threads and written in table order as each
-// becomes next, so the archive is the same whatever the count, and at most the engine's window
-// of compressed payloads waits in memory. The first failure in table order is the one reported.
+// Payload buffers of written batches, kept for later ones: fresh memory costs a page fault per
+// page, more than compressing a small file does. Only buffers a batch of small files fills are
+// kept, so no more than the batches in flight and at most kKeptBufferBytes each.
+constexpr size_t kKeptBufferBytes = 2 * kPackBatch.bytes;
+
+struct SpareBuffers {
+  std::mutex mutex;
+  std::vector<std::vector<uint8_t>> buffers;
+};
+
+std::vector<uint8_t> takeBuffer(SpareBuffers& spares) {
+  std::lock_guard lock(spares.mutex);
+  if (spares.buffers.empty()) return {};
+  std::vector<uint8_t> buffer = std::move(spares.buffers.back());
+  spares.buffers.pop_back();
+  return buffer;
+}
+
+void keepBuffer(SpareBuffers& spares, std::vector<uint8_t>&& buffer) {
+  if (buffer.capacity() > kKeptBufferBytes) return;
+  buffer.clear();
+  std::lock_guard lock(spares.mutex);
+  spares.buffers.push_back(std::move(buffer));
+}
+
+CompressedBatch compressBatch(CompressionContext& context, std::span<const PlannedFile* const> files,
+                              SpareBuffers& spares) {
+  CompressedBatch batch{takeBuffer(spares), {}};
+  batch.files.reserve(files.size());
+  for (const PlannedFile* file : files) {
+    batch.files.push_back(compressFile(context, *file, batch.payloads));
+    if (!batch.files.back().status) break;
+  }
+  return batch;
+}
+
+// Files are read and compressed on options.jobs threads, in batches of consecutive files, and
+// written in table order as each batch becomes next, so the archive is the same whatever the
+// count and at most the engine's window of batches waits in memory. The first failure in table
+// order is the one reported, after the payloads before it were written, as a one-thread run
+// would.
 Status appendCompressedFiles(WriteRun& run, const std::vector<const PlannedFile*>& files, const PackOptions& options) {
+  std::vector<size_t> batches =
+      batchBoundaries(files.size(), kPackBatch, [&](size_t i) { return files[i]->size; });
+  SpareBuffers spares;
   Status status;
   runOrderedJobs(
-      files.size(), {.jobs = options.jobs}, [&] { return makeCompressionContext(options.level); },
-      [&](CompressionContext& context, size_t i) { return compressFile(context, *files[i]); },
-      [&](size_t i, CompressedFile&& compressed) {
-        run.bytesIn += compressed.sizeRead;
-        status = std::move(compressed.status);
-        if (status) status = checkRoom(run, *files[i], compressed.payload.size());
-        if (status) status = writeOutputAt(run.output, run.position, compressed.payload.data(), compressed.payload.size());
-        if (!status) return false;
-        place(run, compressed.payload.size());
-        return true;
+      batches.size() - 1, {.jobs = options.jobs}, [&] { return makeCompressionContext(options.level); },
+      [&](CompressionContext& context, size_t b) {
+        return compressBatch(context, std::span(files).subspan(batches[b], batches[b + 1] - batches[b]), spares);
+      },
+      [&](size_t b, CompressedBatch&& batch) {
+        uint64_t start = run.position;
+        for (size_t i = 0; i < batch.files.size() && status; ++i) {
+          CompressedFile& compressed = batch.files[i];
+          run.bytesIn += compressed.sizeRead;
+          status = std::move(compressed.status);
+          if (status) status = checkRoom(run, *files[batches[b] + i], compressed.length);
+          if (status) place(run, compressed.length);
+        }
+        if (run.position > start) {
+          Status written = writeOutputAt(run.output, start, batch.payloads.data(), size_t(run.position - start));
+          if (!written) status = std::move(written);
+        }
+        keepBuffer(spares, std::move(batch.payloads));
+        return status.ok();
       });
   return status;
 }

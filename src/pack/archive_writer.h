@@ -10,11 +10,15 @@
 #include "pack/catalogue_plan.h"
 #include "common/result.h"
 #include "pack/payload_compression.h"
+#include "parallel/job_batches.h"
 
 namespace oxtrel {
 
 // Offsets and sizes are 32-bit, so no byte of an archive may lie beyond this.
 inline constexpr uint64_t kMaxArchiveSize = 0xFFFFFFFF;
+
+// Compressing threads take consecutive files together, up to this many or this many bytes.
+inline constexpr BatchLimits kPackBatch{.items = 32, .bytes = 256 * 1024};
 
 struct PackOptions {
   bool compress = false;

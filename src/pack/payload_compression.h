@@ -23,8 +23,9 @@ using Compressor = std::unique_ptr<libdeflate_compressor, CompressorRelease>;
 // Requires: level within kMinCompressionLevel..kMaxCompressionLevel. Null when memory ran out.
 Compressor makeCompressor(int level);
 
-// Requires: size fits in 32 bits. One compressor serves a whole run.
-std::vector<uint8_t> compressPayload(libdeflate_compressor* compressor, const uint8_t* data,
-                                     size_t size);
+// Appends the payload of the size bytes at data to out and returns its length. Requires: size
+// fits in 32 bits. One compressor serves a whole run.
+size_t appendPayload(libdeflate_compressor* compressor, const uint8_t* data, size_t size,
+                     std::vector<uint8_t>& out);
 
 }  // namespace oxtrel
