@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "allocation_probe.h"
 #include "archive_builder.h"
 #include "scratch.h"
@@ -67,10 +70,33 @@ TEST(PayloadWindow, PayloadsPastTheEndAreRefusedWithoutSizingAnything) {
   EXPECT_FALSE(readPayload(w, f.file, 0xFFFFFFF0u, 0x20));
   EXPECT_FALSE(readPayload(w, f.file, 0, 0xFFFFFFFFu));
   EXPECT_LT(largestAllocationSinceArmed(), 4096u);
+  EXPECT_EQ(w.buffer.capacity, 0u);
   // Read ahead stops at the end of the file.
   EXPECT_EQ(served(w, f, 0, 10), f.slice(0, 10));
   EXPECT_EQ(served(w, f, 10, 10), f.slice(10, 10));
   EXPECT_EQ(w.filled, 990u);
+}
+
+TEST(PayloadWindow, ItsBufferGrowsToEverySizeAskedAndNeverShrinks) {
+  GrowableBuffer buffer;
+  EXPECT_EQ(reserveBytes(buffer, 0), nullptr);
+  size_t largest = 0;
+  // Across page and huge-page boundaries, then smaller again.
+  for (size_t size : {size_t(1), size_t(4095), size_t(4097), size_t(300000), size_t(2) << 20, (size_t(2) << 20) + 1,
+                      size_t(5) << 20, size_t(100), size_t(0)}) {
+    SCOPED_TRACE(size);
+    uint8_t* bytes = reserveBytes(buffer, size);
+    largest = std::max(largest, size);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_GE(buffer.capacity, largest);
+    std::memset(bytes, int(size & 0xFF), size);  // every byte promised can be written
+    if (size > 0) {
+      EXPECT_EQ(bytes[size - 1], uint8_t(size & 0xFF));
+    }
+    if (size < largest) {
+      EXPECT_EQ(reserveBytes(buffer, size), bytes);
+    }
+  }
 }
 
 }  // namespace
