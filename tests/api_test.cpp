@@ -250,6 +250,8 @@ TEST(Api, OddRecordsAreDescribedMatchedAndStreamedAsTheCommandLineShowsThem) {
   ASSERT_TRUE(archive.ok()) << message(archive.error());
   std::span<const Entry> all = entries(*archive);
   ASSERT_EQ(all.size(), 4u);
+  ASSERT_EQ(entryCount(*archive), 4u);
+  for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(entryAt(*archive, i), all[i]) << i;
   EXPECT_EQ(all[0].path, "a//b/x.nif");
   EXPECT_EQ(consolePath(all[0]), "data\\a\\\\b\\x.nif");
   EXPECT_FALSE(all[1].name.has_value());

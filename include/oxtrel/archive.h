@@ -7,7 +7,7 @@
 // valid as long as the Archive does and is not moved from.
 //
 // Thread safety: an Archive does not change after openArchive (its entry list is made once, on
-// first use). Any number of threads may call entries, findEntry, matchEntries, readEntry,
+// first use). Any number of threads may call entries, entryAt, findEntry, matchEntries, readEntry,
 // streamEntry and extract on one Archive at the same time: every read names its own file offset
 // and every call keeps its own decoder.
 
@@ -50,6 +50,8 @@ struct Entry {
   std::optional<uint32_t> unpackedSize;
   bool compressed = false;          // the payload is a size prefix and a zlib stream
   bool payloadInArchive = false;    // the payload lies wholly inside the archive file
+
+  friend bool operator==(const Entry&, const Entry&) = default;
 };
 
 // Opens the archive at path and reads its tables. Errors: cannotOpen (missing, unreadable, not a
@@ -60,8 +62,13 @@ struct Entry {
 // The path the archive was opened by.
 const std::string& archivePath(const Archive& archive);
 
-// Every record in table order, unnamed ones too.
+// Every record in table order, unnamed ones too. The list is made on the first call and kept.
 std::span<const Entry> entries(const Archive& archive);
+
+// The number of records, and record `index` (below entryCount) made on demand and not kept: for
+// walking a large archive without holding every entry at once.
+size_t entryCount(const Archive& archive);
+Entry entryAt(const Archive& archive, size_t index);
 
 // The named entry whose path equals path, ignoring ASCII case, taking '/' and '\' alike and
 // empty components as absent, as the file system does (a leading "data/" is not part of a path). When several records share a path, the last in table
@@ -73,7 +80,7 @@ const Entry* findEntry(const Archive& archive, std::string_view path);
 // ASCII letters match either case. With no patterns every record is selected, unnamed ones too
 // (excludes apply to named ones); with patterns, unnamed records never are.
 struct EntryMatches {
-  std::vector<size_t> indices;              // into entries(), in table order
+  std::vector<size_t> indices;              // for entries() or entryAt, in table order
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing an exclude left
 };
 EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
@@ -84,7 +91,7 @@ EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>
 std::string consolePath(const Entry& entry);
 
 // The entry's contents, decoded and verified (a compressed payload's checksum is checked). entry
-// must come from this archive's entries(). Errors (where is the entry's path): truncated (the
+// must describe a record of this archive (entries() or entryAt). Errors (where is the entry's path): truncated (the
 // payload runs past the end of the archive), unpackFailed (it cannot be inflated), cannotRead.
 // A stored payload that merely looks compressed is returned unchanged.
 [[nodiscard]] Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry);

@@ -40,25 +40,31 @@ std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRe
   return loadLe32(prefix);
 }
 
-void makeEntries(ArchiveState& state) {
+Entry describe(const ArchiveState& state, const Folder& folder, size_t position) {
+  const FileRecord& record = folder.files[position];
   const bool compressed = isCompressed(state.catalogue.header);
+  Entry entry;
+  entry.folder = folder.name;
+  entry.indexInFolder = uint32_t(position);
+  entry.hash = record.hash;
+  entry.offset = record.offset;
+  entry.storedSize = record.size;
+  entry.compressed = compressed;
+  entry.payloadInArchive = fileHolds(state.file, record.offset, record.size);
+  if (compressed) entry.unpackedSize = unpackedSize(state.file, record, true);
+  if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
+    entry.name = std::string(*name);
+    entry.path = patternPath(folder.name, *name);
+  }
+  return entry;
+}
+
+void makeEntries(ArchiveState& state) {
+  state.entries.reserve(state.folderStarts.back());
   for (const Folder& folder : state.catalogue.folders)
     for (size_t j = 0; j < folder.files.size(); ++j) {
-      const FileRecord& record = folder.files[j];
-      Entry entry;
-      entry.folder = folder.name;
-      entry.indexInFolder = uint32_t(j);
-      entry.hash = record.hash;
-      entry.offset = record.offset;
-      entry.storedSize = record.size;
-      entry.compressed = compressed;
-      entry.payloadInArchive = fileHolds(state.file, record.offset, record.size);
-      if (compressed) entry.unpackedSize = unpackedSize(state.file, record, true);
-      if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
-        entry.name = std::string(*name);
-        entry.path = patternPath(folder.name, *name);
-        state.byPath.insert_or_assign(foldedPath(entry.path), state.entries.size());
-      }
+      Entry entry = describe(state, folder, j);
+      if (entry.name) state.byPath.insert_or_assign(foldedPath(entry.path), state.entries.size());
       state.entries.push_back(std::move(entry));
     }
 }
@@ -87,12 +93,26 @@ Result<Archive> openArchive(const std::string& path) {
                     state.catalogue.header.fileCount, requestedNameKeys(state.catalogue));
   if (!index) return std::move(index.error());
   state.index = std::move(index.value());
+  state.folderStarts.reserve(state.catalogue.folders.size() + 1);
+  state.folderStarts.push_back(0);
+  for (const Folder& folder : state.catalogue.folders)
+    state.folderStarts.push_back(state.folderStarts.back() + folder.files.size());
   return archive;
 }
 
 const std::string& archivePath(const Archive& archive) { return archive.state->path; }
 
 std::span<const Entry> entries(const Archive& archive) { return withEntries(archive).entries; }
+
+size_t entryCount(const Archive& archive) { return archive.state->folderStarts.back(); }
+
+Entry entryAt(const Archive& archive, size_t index) {
+  const ArchiveState& state = *archive.state;
+  // The folder holding record `index` is the last one starting at or before it.
+  auto next = std::upper_bound(state.folderStarts.begin(), state.folderStarts.end(), index);
+  size_t folder = size_t(next - state.folderStarts.begin()) - 1;
+  return describe(state, state.catalogue.folders[folder], index - state.folderStarts[folder]);
+}
 
 const Entry* findEntry(const Archive& archive, std::string_view path) {
   const ArchiveState& state = withEntries(archive);
@@ -105,9 +125,7 @@ EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>
   const ArchiveState& state = *archive.state;
   EntrySelection selection = selectEntries(state.catalogue, state.index, patterns, excludes);
   EntryMatches matches;
-  size_t records = 0;
-  for (const Folder& folder : state.catalogue.folders) records += folder.files.size();
-  for (size_t i = 0; i < records; ++i)
+  for (size_t i = 0; i < state.folderStarts.back(); ++i)
     if (isSelected(selection, i)) matches.indices.push_back(i);
   for (size_t i = 0; i < patterns.size(); ++i)
     if (!selection.includeUsed[i]) matches.unusedPatterns.push_back(patterns[i]);

@@ -20,6 +20,8 @@ struct ArchiveState {
   PositionalFile file;
   Catalogue catalogue;
   NameIndex index;
+  // Where each folder's records begin in table order, and the record count last.
+  std::vector<size_t> folderStarts;
   // Made on first use: an extraction needs neither, and a compressed archive's unpacked sizes
   // cost a read per entry.
   std::once_flag entriesMade;

@@ -33,11 +33,10 @@ bool reportUnusedPatterns(Console& console, const std::vector<std::string>& unus
 
 int listEntries(const Archive& archive, const CommandOptions& options, Console& console) {
   EntryMatches matches = matchEntries(archive, options.includes, options.excludes);
-  std::span<const Entry> all = entries(archive);
   bool problems = false;
   uint64_t count = 0, stored = 0, unpacked = 0;
   for (size_t i : matches.indices) {
-    const Entry& entry = all[i];
+    const Entry entry = entryAt(archive, i);
     printListed(console, entry);
     if (!entry.name) {
       problems = true;
