@@ -42,7 +42,7 @@ void forward(void* context, const ExtractionEvent& event) {
     if (bridge.onProgress) bridge.onProgress(bridge.progress);
   }
   if (!bridge.onEvent) return;
-  ExtractEventKind kind;
+  ExtractEventKind kind = ExtractEventKind::entry;
   switch (event.kind) {
     case EventKind::entry: kind = ExtractEventKind::entry; break;
     case EventKind::unmatched: kind = ExtractEventKind::unmatched; break;
@@ -52,7 +52,6 @@ void forward(void* context, const ExtractionEvent& event) {
     case EventKind::possiblyPacked: kind = ExtractEventKind::possiblyPacked; break;
     case EventKind::cannotWrite: kind = ExtractEventKind::cannotWrite; break;
     case EventKind::keptExisting: kind = ExtractEventKind::keptExisting; break;
-    default: return;  // the run's own events: the report carries what they say
   }
   bridge.onEvent({kind, event.path, event.folder, event.position, event.offset, event.size, event.error});
 }
