@@ -81,9 +81,9 @@ TEST(PayloadWindow, ItsBufferGrowsToEverySizeAskedAndNeverShrinks) {
   GrowableBuffer buffer;
   EXPECT_EQ(reserveBytes(buffer, 0), nullptr);
   size_t largest = 0;
-  // Across page and huge-page boundaries, then smaller again.
-  for (size_t size : {size_t(1), size_t(4095), size_t(4097), size_t(300000), size_t(2) << 20, (size_t(2) << 20) + 1,
-                      size_t(5) << 20, size_t(100), size_t(0)}) {
+  // On the heap, then mapped, across page and huge-page boundaries, then smaller again.
+  for (size_t size : {size_t(1), size_t(4097), kMappedBufferBytes - 1, kMappedBufferBytes, kMappedBufferBytes + 1,
+                      size_t(2) << 20, (size_t(2) << 20) + 1, size_t(5) << 20, size_t(100), size_t(0)}) {
     SCOPED_TRACE(size);
     uint8_t* bytes = reserveBytes(buffer, size);
     largest = std::max(largest, size);
