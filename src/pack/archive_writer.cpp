@@ -166,8 +166,8 @@ CompressedFile compressFile(CompressionContext& context, const PlannedFile& file
 }
 
 // Payload buffers of written batches, kept for later ones: fresh memory costs a page fault per
-// page, more than compressing a small file does. Only buffers a batch of small files fills are
-// kept, so no more than the batches in flight and at most kKeptBufferBytes each.
+// page, more than compressing a small file does. No more are kept than batches were ever in
+// flight at once, and only those of small files, at most kKeptBufferBytes each.
 constexpr size_t kKeptBufferBytes = 2 * kPackBatch.bytes;
 
 struct SpareBuffers {
