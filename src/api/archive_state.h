@@ -24,7 +24,8 @@ struct ArchiveState {
   std::unordered_map<std::string, size_t> byPath;
 };
 
-// The key findEntry compares: ASCII letters lowered, '\' read as '/'.
-std::string foldedPath(std::string_view path);
+// The key findEntry compares: ASCII letters lowered, '\' read as '/'. Hidden by name: the file
+// that defines it is built visible.
+__attribute__((visibility("hidden"))) std::string foldedPath(std::string_view path);
 
 }  // namespace oxtrel

@@ -4,10 +4,12 @@
 
 #include <string_view>
 
+#include <oxtrel/jobs.h>
+
 namespace oxtrel {
 
-// More threads than this only add memory and contention for the archives this program handles.
-inline constexpr unsigned kMaxJobCount = 64;
+// The library's limit, under the name the extractor knows it by.
+inline constexpr unsigned kMaxJobCount = kMaxJobs;
 
 // The CPUs this process may run on (its affinity mask, so taskset and cgroup cpusets count),
 // at least 1 and at most kMaxJobCount.
