@@ -199,8 +199,14 @@ PYBIND11_MODULE(_oxtrel, m) {
       .def("extract",
            [](const OpenArchive& open, std::string destination, std::vector<std::string> patterns,
               std::vector<std::string> excludes, bool keepExisting, unsigned jobs, bool testOnly) {
-             return extractEntries(open, {std::move(destination), std::move(patterns), std::move(excludes),
-                                          keepExisting, jobs, testOnly});
+             oxtrel::ExtractSettings settings;
+             settings.destination = std::move(destination);
+             settings.patterns = std::move(patterns);
+             settings.excludes = std::move(excludes);
+             settings.keepExisting = keepExisting;
+             settings.jobs = jobs;
+             settings.testOnly = testOnly;
+             return extractEntries(open, settings);
            })
       .def("close", [](OpenArchive& open) { open.archive.reset(); });
   m.def("open", &openArchive);

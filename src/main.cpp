@@ -7,11 +7,11 @@
 #include <new>
 #include <string>
 
+#include "cli/command_run.h"
 #include "cli/console_lines.h"
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
-#include "extract/extraction_run.h"
-#include "extract/stop_signals.h"
+#include "cli/stop_signals.h"
 #include "parallel/job_count.h"
 
 namespace {
@@ -47,28 +47,29 @@ const char kHelp[] =
 enum class ParseOutcome { run, help, version, usage };
 
 struct Arguments {
-  ExtractOptions options;
+  CommandOptions options;
   const char* archive = nullptr;
   bool json = false;
+  bool quiet = false;
   int progress = -1;  // -1 automatic, 0 off, 1 forced
   std::string why;    // what was wrong, for ParseOutcome::usage
 };
 
-const char* modeOption(RunMode mode) {
+const char* modeOption(CommandMode mode) {
   switch (mode) {
-    case RunMode::list: return "--list";
-    case RunMode::json: return "--json";
-    case RunMode::test: return "--test";
-    case RunMode::toStdout: return "--to-stdout";
-    case RunMode::extract: break;
+    case CommandMode::list: return "--list";
+    case CommandMode::json: return "--json";
+    case CommandMode::test: return "--test";
+    case CommandMode::toStdout: return "--to-stdout";
+    case CommandMode::extract: break;
   }
   return "";
 }
 
 // Records a mode option; two different ones cannot go together (--json refines --list).
-bool setMode(Arguments& args, RunMode mode) {
-  RunMode& current = args.options.mode;
-  if (current == mode || current == RunMode::extract) {
+bool setMode(Arguments& args, CommandMode mode) {
+  CommandMode& current = args.options.mode;
+  if (current == mode || current == CommandMode::extract) {
     current = mode;
     return true;
   }
@@ -92,29 +93,28 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
                                 {"help", no_argument, nullptr, 'h'},
                                 {"version", no_argument, nullptr, kVersion},
                                 {nullptr, 0, nullptr, 0}};
-  args.options.jobs = defaultJobCount();
   opterr = 0;  // messages are ours, without argv[0]'s path
   int c;
   while ((c = getopt_long(argc, argv, ":ltC:x:Okqj:h", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'l':
-        if (!setMode(args, args.json ? RunMode::json : RunMode::list)) return ParseOutcome::usage;
+        if (!setMode(args, args.json ? CommandMode::json : CommandMode::list)) return ParseOutcome::usage;
         break;
       case kJson:
-        if (args.options.mode == RunMode::list) args.options.mode = RunMode::json;
-        if (!setMode(args, RunMode::json)) return ParseOutcome::usage;
+        if (args.options.mode == CommandMode::list) args.options.mode = CommandMode::json;
+        if (!setMode(args, CommandMode::json)) return ParseOutcome::usage;
         args.json = true;
         break;
       case 't':
-        if (!setMode(args, RunMode::test)) return ParseOutcome::usage;
+        if (!setMode(args, CommandMode::test)) return ParseOutcome::usage;
         break;
       case 'O':
-        if (!setMode(args, RunMode::toStdout)) return ParseOutcome::usage;
+        if (!setMode(args, CommandMode::toStdout)) return ParseOutcome::usage;
         break;
       case 'C': args.options.directory = optarg; break;
       case 'x': args.options.excludes.emplace_back(optarg); break;
       case 'k': args.options.keepExisting = true; break;
-      case 'q': args.options.quiet = true; break;
+      case 'q': args.quiet = true; break;
       case 'j':
         if (!parseJobCount(optarg, args.options.jobs)) {
           args.why = "invalid number of jobs '" + std::string(optarg) + "' (1 to " + std::to_string(kMaxJobCount) + ")";
@@ -141,24 +141,23 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
 }
 
 int run(Arguments& args) {
-  ExtractOptions& options = args.options;
-  bool listing = options.mode == RunMode::list || options.mode == RunMode::json;
-  bool automatic = !listing && isatty(STDERR_FILENO) && (!isatty(STDOUT_FILENO) || options.quiet);
-  options.progress = args.progress == 1 || (args.progress == -1 && automatic);
+  const CommandOptions& options = args.options;
+  bool listing = options.mode == CommandMode::list || options.mode == CommandMode::json;
+  bool automatic = !listing && isatty(STDERR_FILENO) && (!isatty(STDOUT_FILENO) || args.quiet);
 
   Console console;
-  console.quiet = options.quiet;
-  console.json = options.mode == RunMode::json;
+  console.quiet = args.quiet;
+  console.json = options.mode == CommandMode::json;
   // Standard output carries only data in these modes; every line goes to standard error.
-  if (options.mode == RunMode::toStdout || options.mode == RunMode::json) console.lines = stderr;
+  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json) console.lines = stderr;
   ProgressLine progress;
-  if (options.progress) {
+  if (args.progress == 1 || (args.progress == -1 && automatic)) {
     console.progress = &progress;
     console.linesShareProgressTerminal = console.lines == stderr || isatty(STDOUT_FILENO);
   }
   // A listing writes nothing that a signal could leave half done.
   if (!listing) catchStopSignals();
-  return runArchivePath(args.archive, options, consoleSink(console), stdout);
+  return runCommand(args.archive, args.archive, options, console, stdout);
 }
 
 int dispatch(int argc, char** argv) {

@@ -8,6 +8,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include "archive_builder.h"
@@ -273,6 +277,86 @@ TEST(Api, PackNotesReachTheCallerInOrderWhetherThePackSucceedsOrFails) {
     ASSERT_EQ(notes.size(), c.notes.size());
     for (size_t i = 0; i < notes.size(); ++i) EXPECT_TRUE(notes[i].starts_with(c.notes[i])) << notes[i];
   }
+}
+
+TEST(Api, OddRecordsAreDescribedMatchedAndStreamedAsTheCommandLineShowsThem) {
+  using namespace oxtrel::testing;
+  ScratchDir dir;
+  TestArchive odd;
+  odd.folders = {{.name = "a\\\\b",
+                  .files = {{.name = "x.nif", .payload = bytesOf("x")},
+                            {.name = "y.nif", .payload = bytesOf("y"), .hash = NameHash{1, 2, 3, 4, 5, 6, 7, 8}},
+                            {.name = "z.nif", .payload = bytesOf("z"), .size = 1000}}},
+                 {.name = "c", .files = {{.name = "w.dds", .payload = bytesOf("w")}}}};
+  writeFile(dir / "odd.vrk", buildArchive(odd));
+  Result<Archive> archive = openArchive(dir / "odd.vrk");
+  ASSERT_TRUE(archive.ok()) << message(archive.error());
+  std::span<const Entry> all = entries(*archive);
+  ASSERT_EQ(all.size(), 4u);
+  ASSERT_EQ(entryCount(*archive), 4u);
+  for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(entryAt(*archive, i), all[i]) << i;
+  EXPECT_EQ(all[0].path, "a//b/x.nif");
+  EXPECT_EQ(consolePath(all[0]), "data\\a\\\\b\\x.nif");
+  EXPECT_FALSE(all[1].name.has_value());
+  EXPECT_EQ(consolePath(all[1]), "");
+  EXPECT_EQ(all[1].indexInFolder, 1u);
+  EXPECT_EQ(all[3].indexInFolder, 0u);
+  EXPECT_TRUE(all[0].payloadInArchive);
+  EXPECT_FALSE(all[2].payloadInArchive);
+  // Empty components are nothing on disk, so they are nothing to a lookup either.
+  EXPECT_EQ(findEntry(*archive, "A/B\\X.NIF"), &all[0]);
+  EXPECT_EQ(findEntry(*archive, "a//b/x.nif/"), &all[0]);
+
+  struct MatchCase {
+    std::vector<std::string> patterns, excludes;
+    std::vector<size_t> indices;
+    std::vector<std::string> unused;
+  };
+  const MatchCase matchCases[] = {
+      {{}, {}, {0, 1, 2, 3}, {}},
+      {{}, {"c/*"}, {0, 1, 2}, {}},
+      {{"**/*.nif", "q/*"}, {"**/z.nif"}, {0}, {"q/*"}},
+      {{"C/W.DDS"}, {}, {3}, {}},
+  };
+  for (const MatchCase& c : matchCases) {
+    EntryMatches matches = matchEntries(*archive, c.patterns, c.excludes);
+    EXPECT_EQ(matches.indices, c.indices);
+    EXPECT_EQ(matches.unusedPatterns, c.unused);
+  }
+
+  // Streamed contents come in table order; a stream that refuses ends the run with its reason.
+  FILE* stream = std::tmpfile();
+  Result<ExtractReport> streamed = extract(*archive, {.patterns = {"c/*", "**/x.nif"}, .stream = stream});
+  ASSERT_TRUE(streamed.ok());
+  EXPECT_TRUE(streamed->clean());
+  std::rewind(stream);
+  char got[8] = {};
+  EXPECT_EQ(std::fread(got, 1, sizeof got, stream), 2u);
+  EXPECT_EQ(std::string(got), "xw");
+  std::fclose(stream);
+  FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::setvbuf(full, nullptr, _IONBF, 0);
+  Result<ExtractReport> refused = extract(*archive, {.patterns = {"c/*"}, .stream = full});
+  std::fclose(full);
+  ASSERT_TRUE(refused.ok());
+  EXPECT_EQ(refused->streamError, ENOSPC);
+  EXPECT_FALSE(refused->clean());
+
+  // Into a caller's directory descriptor; and with the stop flag already up, nothing begins.
+  int out = open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(out, 0);
+  const std::atomic<int> stop{SIGTERM};
+  Result<ExtractReport> stopped = extract(*archive, {.destinationFd = out, .stop = &stop});
+  ASSERT_TRUE(stopped.ok());
+  EXPECT_TRUE(stopped->stopped);
+  EXPECT_EQ(stopped->written, 0u);
+  Result<ExtractReport> placed = extract(*archive, {.destinationFd = out, .patterns = {"c/w.dds"}, .jobs = 2});
+  close(out);
+  ASSERT_TRUE(placed.ok());
+  EXPECT_EQ(placed->written, 1u);
+  EXPECT_FALSE(placed->stopped);
+  EXPECT_EQ(readFile(dir / "data/c/w.dds"), bytesOf("w"));
 }
 
 TEST(Api, OneArchiveReadFromSeveralThreadsAtOnce) {

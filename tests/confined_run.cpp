@@ -14,10 +14,8 @@
 #include "catalogue/entry_path.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
-#include "cli/console_lines.h"
-#include "extract/extraction_run.h"
+#include "cli/command_run.h"
 #include "extract/payload_decoder.h"
-#include "parallel/job_count.h"
 
 namespace oxtrel::testing {
 
@@ -196,22 +194,23 @@ void prepareSite(RunSite& site, const Bytes& archive, bool archiveOnDisk, bool p
 }
 
 RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned jobs) {
+  // The archive is read through its descriptor's name in /proc, so nothing is added to the site.
   PositionalFile file = memoryFile(archive);
-  int runFd = open(site.runDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   char* text = nullptr;
   size_t length = 0;
   FILE* console = open_memstream(&text, &length);
-  if (runFd < 0 || !console) throw std::runtime_error("cannot set up an in-process run");
+  if (!console) throw std::runtime_error("cannot set up an in-process run");
   RunOutcome outcome;
   Console lines;
   lines.lines = console;
-  ExtractOptions options;
-  options.jobs = jobs != 0 ? jobs : defaultJobCount();
-  outcome.status = runArchive(file, kSiteArchiveName, runFd, options, consoleSink(lines), nullptr);
+  CommandOptions options;
+  options.directory = site.runDir();
+  options.jobs = jobs;
+  outcome.status = runCommand("/proc/self/fd/" + std::to_string(file.fd.get()), kSiteArchiveName, options, lines,
+                              nullptr);
   std::fclose(console);
   outcome.console.assign(text, length);
   std::free(text);
-  close(runFd);
   return outcome;
 }
 

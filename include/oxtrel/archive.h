@@ -6,11 +6,13 @@
 // closes the file when it goes. Entries, and every reference or span taken from an Archive, stay
 // valid as long as the Archive does and is not moved from.
 //
-// Thread safety: an Archive does not change after openArchive. Any number of threads may call
-// entries, findEntry, readEntry, streamEntry and extract on one Archive at the same time: every
-// read names its own file offset and every call keeps its own decoder.
+// Thread safety: an Archive does not change after openArchive (its entry list is made once, on
+// first use). Any number of threads may call entries, entryAt, findEntry, matchEntries, readEntry,
+// streamEntry and extract on one Archive at the same time: every read names its own file offset
+// and every call keeps its own decoder.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -36,7 +38,10 @@ struct Archive {
 struct Entry {
   std::string folder;               // the folder's name as stored, '\' separators kept
   std::optional<std::string> name;  // none when the record's hash names no file in the archive
-  std::string path;                 // below `data`, components joined with '/'; empty when unnamed
+  // "<folder>/<name>" with every '\' written '/' ("<name>" in the folder with the empty name):
+  // the text patterns match. Empty when unnamed.
+  std::string path;
+  uint32_t indexInFolder = 0;       // the record's place in its folder's table, from 0
   std::array<uint8_t, 8> hash{};    // the record's name hash
   uint32_t offset = 0;              // where the payload starts in the archive
   uint32_t storedSize = 0;          // the payload's byte count in the archive
@@ -44,6 +49,9 @@ struct Entry {
   // when the payload does not lie wholly inside the archive.
   std::optional<uint32_t> unpackedSize;
   bool compressed = false;          // the payload is a size prefix and a zlib stream
+  bool payloadInArchive = false;    // the payload lies wholly inside the archive file
+
+  friend bool operator==(const Entry&, const Entry&) = default;
 };
 
 // Opens the archive at path and reads its tables. Errors: cannotOpen (missing, unreadable, not a
@@ -54,16 +62,36 @@ struct Entry {
 // The path the archive was opened by.
 const std::string& archivePath(const Archive& archive);
 
-// Every record in table order, unnamed ones too.
+// Every record in table order, unnamed ones too. The list is made on the first call and kept.
 std::span<const Entry> entries(const Archive& archive);
 
-// The named entry whose path equals path, ignoring ASCII case and taking '/' and '\' alike (a
-// leading "data/" is not part of a path). When several records share a path, the last in table
+// The number of records, and record `index` (below entryCount) made on demand and not kept: for
+// walking a large archive without holding every entry at once.
+size_t entryCount(const Archive& archive);
+Entry entryAt(const Archive& archive, size_t index);
+
+// The named entry whose path equals path, ignoring ASCII case, taking '/' and '\' alike and
+// empty components as absent, as the file system does (a leading "data/" is not part of a path). When several records share a path, the last in table
 // order: the one whose contents an extraction leaves on disk. Null when there is none.
 const Entry* findEntry(const Archive& archive, std::string_view path);
 
+// The entries that path globs select, as extract selects them. A pattern matches an entry's
+// path: '*' and '?' stay within one level, '**' crosses levels, [...] is a class, '\' escapes,
+// ASCII letters match either case. With no patterns every record is selected, unnamed ones too
+// (excludes apply to named ones); with patterns, unnamed records never are.
+struct EntryMatches {
+  std::vector<size_t> indices;              // for entries() or entryAt, in table order
+  std::vector<std::string> unusedPatterns;  // patterns that selected nothing an exclude left
+};
+EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
+                          const std::vector<std::string>& excludes);
+
+// "data\<folder>\<name>", the bytes as stored: how extract's events name an entry. Empty when
+// the entry is unnamed.
+std::string consolePath(const Entry& entry);
+
 // The entry's contents, decoded and verified (a compressed payload's checksum is checked). entry
-// must come from this archive's entries(). Errors (where is the entry's path): truncated (the
+// must describe a record of this archive (entries() or entryAt). Errors (where is the entry's path): truncated (the
 // payload runs past the end of the archive), unpackFailed (it cannot be inflated), cannotRead.
 // A stored payload that merely looks compressed is returned unchanged.
 [[nodiscard]] Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry);

@@ -6,7 +6,9 @@
 // ".." component, or one that would pass through a symbolic link, is refused; each file appears
 // whole under its name or not at all (it is written under a temporary name and renamed).
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,11 +21,19 @@ namespace oxtrel {
 
 struct ExtractSettings {
   std::string destination{};           // the directory that receives `data`; empty for the working one
-  std::vector<std::string> patterns{}; // path globs ('*', '?', '**'); none selects every entry
+  int destinationFd = -1;              // else an open directory (the caller's), used instead of destination
+  std::vector<std::string> patterns{}; // path globs, as matchEntries takes them; none selects every entry
   std::vector<std::string> excludes{}; // path globs that remove selected entries
   bool keepExisting = false;          // leave a file that is already there alone
   unsigned jobs = 1;                  // threads that read, decode and write; 0 for one per available CPU
   bool testOnly = false;              // read, decode and check as extract would; write nothing
+  // When set, the selected entries' contents go to this stream one after another, in table order,
+  // on one thread, instead of into files: no path is checked and nothing is made on disk. The run
+  // stops at the first failed write (ExtractReport::streamError).
+  std::FILE* stream = nullptr;
+  // When set, no entry begins once it holds a value other than 0 (a signal handler may store to
+  // it); the entries under way are finished and reported, and the report says stopped.
+  const std::atomic<int>* stop = nullptr;
 };
 
 enum class ExtractEventKind {
@@ -42,6 +52,7 @@ struct ExtractEvent {
   ExtractEventKind kind = ExtractEventKind::entry;
   std::string_view path;    // "data\<folder>\<name>" as the console shows it; for unmatched, empty
   std::string_view folder;  // for unmatched: the record's folder
+  uint32_t position = 0;    // for unmatched: the record's place in its folder's table, from 0
   uint32_t offset = 0;
   uint32_t size = 0;        // stored size
   int error = 0;
@@ -59,7 +70,9 @@ struct ExtractReport {
   uint64_t kept = 0;      // left alone by keepExisting
   uint64_t problems = 0;  // events other than entry and keptExisting; each was reported
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing (also problems)
-  bool clean() const { return problems == 0 && unusedPatterns.empty(); }
+  int streamError = 0;    // with a stream: errno of the write that failed, which ended the run
+  bool stopped = false;   // the stop flag was set; entries after the ones under way were not begun
+  bool clean() const { return problems == 0 && unusedPatterns.empty() && streamError == 0; }
 };
 
 // Called on the calling thread, in table order, whatever jobs is.
@@ -67,9 +80,10 @@ using ExtractEventCallback = std::function<void(const ExtractEvent&)>;
 // Called before each entry and once when all are done.
 using ExtractProgressCallback = std::function<void(const ExtractProgress&)>;
 
-// Extracts (or tests) the selected entries. Per-entry problems do not stop the run: they arrive
-// as events and are counted in the report. Errors: cannotOpen (the destination directory cannot
-// be opened; where names it), invalidArgument (jobs above 64). Either callback may be empty.
+// Extracts (or tests, or streams) the selected entries. Per-entry problems do not stop the run:
+// they arrive as events and are counted in the report. Errors: cannotOpen (the destination
+// directory cannot be opened; where names it), invalidArgument (jobs above 64). Either callback
+// may be empty.
 [[nodiscard]] Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
                                             const ExtractEventCallback& onEvent = {},
                                             const ExtractProgressCallback& onProgress = {});

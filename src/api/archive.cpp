@@ -3,7 +3,11 @@
 #include <algorithm>
 
 #include "api/archive_state.h"
-#include "extract/archive_listing.h"
+#include "catalogue/entry_path.h"
+#include "catalogue/little_endian.h"
+#include "catalogue/payload_format.h"
+#include "extract/entry_selection.h"
+#include "extract/path_pattern.h"
 #include "extract/payload_decoder.h"
 #include "io/full_io.h"
 
@@ -12,29 +16,63 @@ namespace oxtrel {
 void ArchiveStateRelease::operator()(ArchiveState* state) const { delete state; }
 
 std::string foldedPath(std::string_view path) {
-  std::string key(path);
-  for (char& c : key) {
+  std::string key;
+  key.reserve(path.size());
+  for (char c : path) {
     if (c == '\\') c = '/';
+    if (c == '/' && (key.empty() || key.back() == '/')) continue;
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    key.push_back(c);
   }
+  if (!key.empty() && key.back() == '/') key.pop_back();
   return key;
 }
 
 namespace {
 
-// "<folder>/<name>" with every '\' read as a separator and empty components dropped, as the
-// output tree places the file below `data`.
-std::string entryPathOf(std::string_view folder, std::string_view name) {
-  std::string joined(folder);
-  joined.append("\\").append(name);
-  std::string path;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    size_t end = std::min(joined.find_first_of("\\/", start), joined.size());
-    if (end > start) path.append(path.empty() ? "" : "/").append(joined, start, end - start);
-    start = end + 1;
+// The payload's size prefix (compressed) or its size (stored); nullopt when the payload does not
+// lie wholly inside the archive or is too short to hold a prefix.
+std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRecord& record, bool compressed) {
+  if (!fileHolds(archive, record.offset, record.size)) return std::nullopt;
+  if (!compressed) return record.size;
+  uint8_t prefix[kUnpackedSizeBytes];
+  if (record.size < sizeof prefix || !readAt(archive, record.offset, prefix)) return std::nullopt;
+  return loadLe32(prefix);
+}
+
+Entry describe(const ArchiveState& state, const Folder& folder, size_t position) {
+  const FileRecord& record = folder.files[position];
+  const bool compressed = isCompressed(state.catalogue.header);
+  Entry entry;
+  entry.folder = folder.name;
+  entry.indexInFolder = uint32_t(position);
+  entry.hash = record.hash;
+  entry.offset = record.offset;
+  entry.storedSize = record.size;
+  entry.compressed = compressed;
+  entry.payloadInArchive = fileHolds(state.file, record.offset, record.size);
+  if (compressed) entry.unpackedSize = unpackedSize(state.file, record, true);
+  if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
+    entry.name = std::string(*name);
+    entry.path = patternPath(folder.name, *name);
   }
-  return path;
+  return entry;
+}
+
+void makeEntries(ArchiveState& state) {
+  state.entries.reserve(state.folderStarts.back());
+  for (const Folder& folder : state.catalogue.folders)
+    for (size_t j = 0; j < folder.files.size(); ++j) {
+      Entry entry = describe(state, folder, j);
+      if (entry.name) state.byPath.insert_or_assign(foldedPath(entry.path), state.entries.size());
+      state.entries.push_back(std::move(entry));
+    }
+}
+
+const ArchiveState& withEntries(const Archive& archive) {
+  ArchiveState& state = *archive.state;
+  std::call_once(state.entriesMade, makeEntries, state);
+  return state;
 }
 
 }  // namespace
@@ -55,33 +93,49 @@ Result<Archive> openArchive(const std::string& path) {
                     state.catalogue.header.fileCount, requestedNameKeys(state.catalogue));
   if (!index) return std::move(index.error());
   state.index = std::move(index.value());
-  const bool compressed = isCompressed(state.catalogue.header);
+  state.folderStarts.reserve(state.catalogue.folders.size() + 1);
+  state.folderStarts.push_back(0);
   for (const Folder& folder : state.catalogue.folders)
-    for (const FileRecord& record : folder.files) {
-      Entry entry;
-      entry.folder = folder.name;
-      entry.hash = record.hash;
-      entry.offset = record.offset;
-      entry.storedSize = record.size;
-      entry.compressed = compressed;
-      if (compressed) entry.unpackedSize = unpackedSize(state.file, record, true);
-      if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
-        entry.name = std::string(*name);
-        entry.path = entryPathOf(folder.name, *name);
-        state.byPath.insert_or_assign(foldedPath(entry.path), state.entries.size());
-      }
-      state.entries.push_back(std::move(entry));
-    }
+    state.folderStarts.push_back(state.folderStarts.back() + folder.files.size());
   return archive;
 }
 
 const std::string& archivePath(const Archive& archive) { return archive.state->path; }
 
-std::span<const Entry> entries(const Archive& archive) { return archive.state->entries; }
+std::span<const Entry> entries(const Archive& archive) { return withEntries(archive).entries; }
+
+size_t entryCount(const Archive& archive) { return archive.state->folderStarts.back(); }
+
+Entry entryAt(const Archive& archive, size_t index) {
+  const ArchiveState& state = *archive.state;
+  // The folder holding record `index` is the last one starting at or before it.
+  auto next = std::upper_bound(state.folderStarts.begin(), state.folderStarts.end(), index);
+  size_t folder = size_t(next - state.folderStarts.begin()) - 1;
+  return describe(state, state.catalogue.folders[folder], index - state.folderStarts[folder]);
+}
 
 const Entry* findEntry(const Archive& archive, std::string_view path) {
-  auto found = archive.state->byPath.find(foldedPath(path));
-  return found == archive.state->byPath.end() ? nullptr : &archive.state->entries[found->second];
+  const ArchiveState& state = withEntries(archive);
+  auto found = state.byPath.find(foldedPath(path));
+  return found == state.byPath.end() ? nullptr : &state.entries[found->second];
+}
+
+EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
+                          const std::vector<std::string>& excludes) {
+  const ArchiveState& state = *archive.state;
+  EntrySelection selection = selectEntries(state.catalogue, state.index, patterns, excludes);
+  EntryMatches matches;
+  for (size_t i = 0; i < state.folderStarts.back(); ++i)
+    if (isSelected(selection, i)) matches.indices.push_back(i);
+  for (size_t i = 0; i < patterns.size(); ++i)
+    if (!selection.includeUsed[i]) matches.unusedPatterns.push_back(patterns[i]);
+  return matches;
+}
+
+std::string consolePath(const Entry& entry) {
+  std::string path;
+  if (entry.name) composeEntryPath(path, entry.folder, *entry.name);
+  return path;
 }
 
 Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry) {

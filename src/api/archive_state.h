@@ -4,6 +4,7 @@
 
 #include <oxtrel/archive.h>
 
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,13 +20,18 @@ struct ArchiveState {
   PositionalFile file;
   Catalogue catalogue;
   NameIndex index;
+  // Where each folder's records begin in table order, and the record count last.
+  std::vector<size_t> folderStarts;
+  // Made on first use: an extraction needs neither, and a compressed archive's unpacked sizes
+  // cost a read per entry.
+  std::once_flag entriesMade;
   std::vector<Entry> entries;
-  // Folded lookup key (lower-case ASCII, '/' separators) to the first entry with that path.
+  // Folded lookup key to the last entry with that path.
   std::unordered_map<std::string, size_t> byPath;
 };
 
-// The key findEntry compares: ASCII letters lowered, '\' read as '/'. Hidden by name: the file
-// that defines it is built visible.
+// The key findEntry compares: ASCII letters lowered, '\' read as '/', empty components dropped.
+// Hidden by name: the file that defines it is built visible.
 __attribute__((visibility("hidden"))) std::string foldedPath(std::string_view path);
 
 }  // namespace oxtrel

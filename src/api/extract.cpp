@@ -42,7 +42,7 @@ void forward(void* context, const ExtractionEvent& event) {
     if (bridge.onProgress) bridge.onProgress(bridge.progress);
   }
   if (!bridge.onEvent) return;
-  ExtractEventKind kind;
+  ExtractEventKind kind = ExtractEventKind::entry;
   switch (event.kind) {
     case EventKind::entry: kind = ExtractEventKind::entry; break;
     case EventKind::unmatched: kind = ExtractEventKind::unmatched; break;
@@ -52,9 +52,8 @@ void forward(void* context, const ExtractionEvent& event) {
     case EventKind::possiblyPacked: kind = ExtractEventKind::possiblyPacked; break;
     case EventKind::cannotWrite: kind = ExtractEventKind::cannotWrite; break;
     case EventKind::keptExisting: kind = ExtractEventKind::keptExisting; break;
-    default: return;  // the run's own events: the report carries what they say
   }
-  bridge.onEvent({kind, event.path, event.folder, event.offset, event.size, event.error});
+  bridge.onEvent({kind, event.path, event.folder, event.position, event.offset, event.size, event.error});
 }
 
 }  // namespace
@@ -65,22 +64,28 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
                                                     std::to_string(kMaxJobCount)};
   UniqueFd directory;
-  if (!settings.destination.empty()) {
+  if (settings.destinationFd < 0 && !settings.stream && !settings.destination.empty()) {
     directory = UniqueFd(open(settings.destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!directory.valid()) return Error{ErrorKind::cannotOpen, errno, settings.destination};
   }
   const ArchiveState& state = *archive.state;
+  // Payloads are read in table order: mostly one forward pass over the file. Only advice.
+  posix_fadvise(state.file.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   EntrySelection selection = selectEntries(state.catalogue, state.index, settings.patterns, settings.excludes);
 
   EventBridge bridge{onEvent, onProgress};
   bridge.progress.entriesTotal = selection.entries;
   bridge.progress.bytesTotal = selection.storedBytes;
-  const int parentFd = directory.valid() ? directory.get() : AT_FDCWD;
+  const int parentFd = settings.destinationFd >= 0 ? settings.destinationFd
+                       : directory.valid()          ? directory.get()
+                                                    : AT_FDCWD;
   const unsigned jobs = settings.jobs == 0 ? defaultJobCount() : settings.jobs;
-  WalkSettings walk{settings.testOnly ? RunMode::test : RunMode::extract, settings.keepExisting, nullptr};
+  const RunMode mode = settings.stream ? RunMode::toStdout : settings.testOnly ? RunMode::test : RunMode::extract;
+  WalkSettings walk{mode, settings.keepExisting, settings.stream, settings.stop};
   const EventSink sink{forward, &bridge};
   ExtractionSummary summary;
-  if (jobs > 1) {
+  // Streamed contents must come in table order, so that mode keeps to one thread.
+  if (jobs > 1 && !settings.stream) {
     summary = extractInParallel(state.catalogue, state.index, state.file, parentFd, selection, walk, sink, jobs);
   } else {
     OutputTree tree = makeOutputTree(parentFd);
@@ -93,6 +98,8 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   report.written = summary.written;
   report.kept = summary.kept;
   report.problems = summary.problems;
+  report.streamError = summary.streamError;
+  report.stopped = summary.stoppedBy != 0;
   for (size_t i = 0; i < settings.patterns.size(); ++i)
     if (!selection.includeUsed[i]) report.unusedPatterns.push_back(settings.patterns[i]);
   return report;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "cli/json_text.h"
-#include "extract/path_pattern.h"
 
 namespace oxtrel {
 
@@ -63,32 +62,32 @@ void appendJsonField(std::string& out, const char* key, std::string_view bytes, 
   out.push_back('"');
 }
 
-void printJsonRecord(Console& console, const ExtractionEvent& event) {
+void printJsonRecord(Console& console, const Entry& entry) {
   std::string& line = console.scratch;
   line.assign("{\"folder\":");
-  appendJsonString(line, event.folder);
-  if (!isValidUtf8(event.folder)) {
+  appendJsonString(line, entry.folder);
+  if (!isValidUtf8(entry.folder)) {
     line.append(",\"folder_hex\":\"");
-    appendHex(line, {reinterpret_cast<const uint8_t*>(event.folder.data()), event.folder.size()});
+    appendHex(line, {reinterpret_cast<const uint8_t*>(entry.folder.data()), entry.folder.size()});
     line.push_back('"');
   }
-  if (event.named) {
-    appendJsonField(line, "name", event.name, "name_hex");
+  if (entry.name) {
+    appendJsonField(line, "name", *entry.name, "name_hex");
     line.append(",\"path\":");
-    appendJsonString(line, patternPath(event.folder, event.name));
+    appendJsonString(line, entry.path);
   } else {
     line.append(",\"name\":null,\"path\":null");
   }
   line.append(",\"hash\":\"");
-  appendHex(line, event.hash);
+  appendHex(line, entry.hash);
   line.append("\",\"offset\":");
-  appendNumber(line, event.offset);
+  appendNumber(line, entry.offset);
   line.append(",\"size\":");
-  appendNumber(line, event.size);
-  if (event.compressed) {
+  appendNumber(line, entry.storedSize);
+  if (entry.compressed) {
     line.append(",\"unpacked_size\":");
-    if (event.unpackedSize)
-      appendNumber(line, *event.unpackedSize);
+    if (entry.unpackedSize)
+      appendNumber(line, *entry.unpackedSize);
     else
       line.append("null");
   }
@@ -96,17 +95,10 @@ void printJsonRecord(Console& console, const ExtractionEvent& event) {
   std::fwrite(line.data(), 1, line.size(), console.listing);
 }
 
-void printListed(Console& console, const ExtractionEvent& event) {
-  if (console.json) return printJsonRecord(console, event);
-  if (!event.named) return;  // its Warning line stands for it
-  char unpacked[16] = "-";
-  if (event.unpackedSize) std::snprintf(unpacked, sizeof unpacked, "%u", *event.unpackedSize);
-  std::fprintf(console.listing, "%10u %10s  ", event.size, unpacked);
-  writeEscaped(console.listing, event.path);
-  std::fputc('\n', console.listing);
+// Erases the progress line before a line that shares its terminal.
+void makeRoomForLine(Console& console) {
+  if (console.progress && console.linesShareProgressTerminal) clearProgress(*console.progress);
 }
-
-void handle(void* context, const ExtractionEvent& event) { printEvent(*static_cast<Console*>(context), event); }
 
 }  // namespace
 
@@ -121,58 +113,79 @@ void writeEscaped(FILE* out, std::string_view bytes) {
   std::fwrite(bytes.data() + start, 1, bytes.size() - start, out);
 }
 
-void printEvent(Console& console, const ExtractionEvent& event) {
+void printEvent(Console& console, const ExtractEvent& event) {
   FILE* out = console.lines;
-  ProgressLine* progress = console.progress;
-  if (progress) {
-    if (event.kind == EventKind::selected) return startProgress(*progress, event.totalEntries, event.totalStored);
-    if (event.kind == EventKind::entry) advanceProgress(*progress, event.size);
-    if (event.kind == EventKind::finished) return clearProgress(*progress);
-    bool silent = console.quiet && (event.kind == EventKind::entry || event.kind == EventKind::keptExisting);
-    if (!silent && console.linesShareProgressTerminal) clearProgress(*progress);
+  if (console.progress) {
+    if (event.kind == ExtractEventKind::entry) advanceProgress(*console.progress, event.size);
+    bool silent = console.quiet && (event.kind == ExtractEventKind::entry || event.kind == ExtractEventKind::keptExisting);
+    if (!silent) makeRoomForLine(console);
   }
   switch (event.kind) {
-    case EventKind::entry:
+    case ExtractEventKind::entry:
       if (!console.quiet) printEntryLine(out, event.offset, event.size, event.path);
       return;
-    case EventKind::unmatched:
+    case ExtractEventKind::unmatched:
       std::fprintf(out, "Warning!!! File %d in dir ", static_cast<int>(event.position));
       return printAround(out, "", event.folder, " no found\n");
-    case EventKind::unsafePath: return printAtLine(out, "Error: unsafe path at ", event.offset, event.path);
-    case EventKind::truncatedPayload: return printAtLine(out, "Error: truncated payload at ", event.offset, event.path);
-    case EventKind::unpackFailed: return printAtLine(out, "Error unpack at ", event.offset, event.path);
-    case EventKind::possiblyPacked: return printAtLine(out, "Error: possibly packed at ", event.offset, event.path);
-    case EventKind::cannotWrite:
+    case ExtractEventKind::unsafePath: return printAtLine(out, "Error: unsafe path at ", event.offset, event.path);
+    case ExtractEventKind::truncatedPayload:
+      return printAtLine(out, "Error: truncated payload at ", event.offset, event.path);
+    case ExtractEventKind::unpackFailed: return printAtLine(out, "Error unpack at ", event.offset, event.path);
+    case ExtractEventKind::possiblyPacked:
+      return printAtLine(out, "Error: possibly packed at ", event.offset, event.path);
+    case ExtractEventKind::cannotWrite:
       printAround(out, "Error: cannot write ", event.path, ": ");
       std::fprintf(out, "%s\n", std::strerror(event.error));
       return;
-    case EventKind::keptExisting:
+    case ExtractEventKind::keptExisting:
       if (!console.quiet) printAround(out, "Kept existing ", event.path, "\n");
       return;
-    case EventKind::listed: return printListed(console, event);
-    case EventKind::listTotals:
-      if (!console.json)
-        std::fprintf(console.listing, "%10llu %10llu  %llu entries\n",
-                     static_cast<unsigned long long>(event.totalStored),
-                     static_cast<unsigned long long>(event.totalUnpacked),
-                     static_cast<unsigned long long>(event.totalEntries));
-      return;
-    case EventKind::noMatch: return printAround(out, "Error: no entry matches ", event.path, "\n");
-    case EventKind::truncatedCatalogue:
-      std::fprintf(out, "Error: truncated catalogue in %.*s\n", static_cast<int>(event.path.size()), event.path.data());
-      return;
-    case EventKind::cannotOpen:
-      std::fprintf(out, "cannot open %.*s\n", static_cast<int>(event.path.size()), event.path.data());
-      return;
-    case EventKind::cannotOpenDirectory:
-      std::fprintf(out, "cannot open directory %.*s: %s\n", static_cast<int>(event.path.size()), event.path.data(),
-                   std::strerror(event.error));
-      return;
-    case EventKind::selected:
-    case EventKind::finished: return;
   }
 }
 
-EventSink consoleSink(Console& console) { return {handle, &console}; }
+void printListed(Console& console, const Entry& entry) {
+  if (!entry.name) {
+    std::fprintf(console.lines, "Warning!!! File %d in dir ", static_cast<int>(entry.indexInFolder));
+    printAround(console.lines, "", entry.folder, " no found\n");
+  }
+  if (console.json) return printJsonRecord(console, entry);
+  if (!entry.name) return;  // its Warning line stands for it
+  char unpacked[16] = "-";
+  std::optional<uint32_t> size = listedUnpackedSize(entry);
+  if (size) std::snprintf(unpacked, sizeof unpacked, "%u", *size);
+  std::fprintf(console.listing, "%10u %10s  ", entry.storedSize, unpacked);
+  writeEscaped(console.listing, consolePath(entry));
+  std::fputc('\n', console.listing);
+}
+
+std::optional<uint32_t> listedUnpackedSize(const Entry& entry) {
+  if (entry.compressed) return entry.unpackedSize;
+  if (entry.payloadInArchive) return entry.storedSize;
+  return std::nullopt;
+}
+
+void printListTotals(Console& console, uint64_t entries, uint64_t storedBytes, uint64_t unpackedBytes) {
+  if (console.json) return;
+  std::fprintf(console.listing, "%10llu %10llu  %llu entries\n", static_cast<unsigned long long>(storedBytes),
+               static_cast<unsigned long long>(unpackedBytes), static_cast<unsigned long long>(entries));
+}
+
+void printCannotOpen(Console& console, std::string_view archivePath) {
+  std::fprintf(console.lines, "cannot open %.*s\n", static_cast<int>(archivePath.size()), archivePath.data());
+}
+
+void printTruncatedCatalogue(Console& console, std::string_view archivePath) {
+  std::fprintf(console.lines, "Error: truncated catalogue in %.*s\n", static_cast<int>(archivePath.size()),
+               archivePath.data());
+}
+
+void printCannotOpenDirectory(Console& console, std::string_view directory, int error) {
+  std::fprintf(console.lines, "cannot open directory %.*s: %s\n", static_cast<int>(directory.size()),
+               directory.data(), std::strerror(error));
+}
+
+void printNoMatch(Console& console, std::string_view pattern) {
+  printAround(console.lines, "Error: no entry matches ", pattern, "\n");
+}
 
 }  // namespace oxtrel

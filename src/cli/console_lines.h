@@ -1,6 +1,6 @@
 #pragma once
 
-// The console: turns a run's events into its lines.
+// The console: the lines a run prints, made from the library's events and entries.
 //
 //   "%8x %8x %s\n"                            entry: offset, size, path (not with quiet)
 //   "Warning!!! File %d in dir %s no found\n" unmatched: position in the folder, folder
@@ -27,12 +27,16 @@
 // compressed archive, "unpacked_size" (null when out of range); a folder or name that is not
 // valid UTF-8 also comes whole as "folder_hex" / "name_hex". No totals line.
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include <oxtrel/archive.h>
+#include <oxtrel/extract.h>
+
 #include "cli/progress_line.h"
-#include "extract/extraction_events.h"
 
 namespace oxtrel {
 
@@ -46,9 +50,22 @@ struct Console {
   std::string scratch{};   // a JSON line being built
 };
 
-void printEvent(Console& console, const ExtractionEvent& event);
+// One event of an extraction, test or stream run.
+void printEvent(Console& console, const ExtractEvent& event);
 
-EventSink consoleSink(Console& console);
+// The listing's line for one selected entry (nothing for an unnamed one outside JSON: its Warning
+// line stands for it), then the totals line (not in JSON).
+void printListed(Console& console, const Entry& entry);
+// The listing's unpacked size: what the prefix announces (compressed) or the stored size, none when
+// the payload does not lie wholly inside the archive.
+std::optional<uint32_t> listedUnpackedSize(const Entry& entry);
+void printListTotals(Console& console, uint64_t entries, uint64_t storedBytes, uint64_t unpackedBytes);
+
+// The lines that say why a run could not begin, and the one for a pattern that selected nothing.
+void printCannotOpen(Console& console, std::string_view archivePath);
+void printTruncatedCatalogue(Console& console, std::string_view archivePath);
+void printCannotOpenDirectory(Console& console, std::string_view directory, int error);
+void printNoMatch(Console& console, std::string_view pattern);
 
 // bytes with each control byte written as \xNN.
 void writeEscaped(FILE* out, std::string_view bytes);

@@ -9,7 +9,6 @@
 #include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
-#include "extract/stop_signals.h"
 
 namespace oxtrel {
 
@@ -180,7 +179,7 @@ ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
   for (const Folder& folder : catalogue.folders) {
     for (size_t j = 0; j < folder.files.size(); ++j, ++record) {
       if (walker->summary.streamError != 0) return walker->summary;
-      if ((walker->summary.stoppedBy = stopSignal()) != 0) return walker->summary;
+      if ((walker->summary.stoppedBy = stopValue(settings)) != 0) return walker->summary;
       if (isSelected(selection, record)) walkRecord(*walker, folder, j, index);
     }
   }

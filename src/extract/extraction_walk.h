@@ -5,32 +5,44 @@
 // stream, as the mode asks).
 
 #include <cstdint>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/name_index.h"
 #include "extract/entry_selection.h"
-#include "extract/extract_options.h"
 #include "extract/extraction_events.h"
 #include "extract/output_tree.h"
 #include "io/positional_file.h"
 
 namespace oxtrel {
 
+enum class RunMode {
+  extract,   // write the selected entries below `data`
+  test,      // read, decode and check them as extract would; write nothing
+  toStdout,  // send their contents, one after another, to a stream; nothing on disk
+};
+
 struct ExtractionSummary {
   uint64_t written = 0;   // written, or checked in test mode, or sent to the stream
   uint64_t kept = 0;      // left alone because the file existed (keepExisting)
   uint64_t problems = 0;  // unmatched, unsafePath, truncatedPayload, unpackFailed, possiblyPacked, cannotWrite
   int streamError = 0;    // errno of the failed write to contents; the walk stopped there
-  int stoppedBy = 0;      // the stop signal that ended the walk early, or 0
+  int stoppedBy = 0;      // the stop value that ended the walk early, or 0
 };
 
 struct WalkSettings {
   RunMode mode = RunMode::extract;  // extract, test or toStdout
   bool keepExisting = false;
   FILE* contents = nullptr;         // toStdout: receives the entries' bytes
+  // No entry begins once this holds a value other than 0 (a signal handler may store to it).
+  const std::atomic<int>* stop = nullptr;
 };
+
+inline int stopValue(const WalkSettings& settings) {
+  return settings.stop ? settings.stop->load(std::memory_order_relaxed) : 0;
+}
 
 // What one thread needs to walk records one after another: its inflater, read window and
 // buffers, and the tree it writes through; its events go to sink.
@@ -62,8 +74,8 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 //   cannotWrite                        the file system refused, with its reason
 // and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
 // same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
-// path checks and writes the bytes to contents. A stop signal (see stop_signals.h) ends the walk
-// between two entries.
+// path checks and writes the bytes to contents. A stop (settings.stop) ends the walk between two
+// entries.
 ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink);

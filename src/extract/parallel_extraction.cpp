@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "extract/stop_signals.h"
 #include "extract/write_order.h"
 #include "parallel/ordered_jobs.h"
 
@@ -156,7 +155,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
   std::mutex failuresMutex;
   std::map<size_t, BatchEvents> failures;  // by batch: the events reported before a record failed
 
-  // A stop signal ends the run after the batches already started, as it ends a sequential walk
+  // A stop ends the run after the batches already started, as it ends a sequential walk
   // after the entry being written: every file written has its lines, and no later entry is begun.
   // Batches decide whether to begin strictly in table order (a worker handed a batch waits for the
   // decision on the one before, which is only a check), so the batches begun are always a prefix
@@ -168,7 +167,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
     for (size_t seen = decided.load(std::memory_order_acquire); seen != batch;
          seen = decided.load(std::memory_order_acquire))
       decided.wait(seen, std::memory_order_acquire);
-    bool stop = stopping.load(std::memory_order_relaxed) || stopSignal() != 0;
+    bool stop = stopping.load(std::memory_order_relaxed) || stopValue(settings) != 0;
     if (stop) stopping.store(true, std::memory_order_relaxed);
     decided.store(batch + 1, std::memory_order_release);
     decided.notify_all();
@@ -223,7 +222,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
     if (failed != failures.end()) releaseEvents(failed->second, sink);
     throw;
   }
-  summary.stoppedBy = stopSignal();
+  summary.stoppedBy = stopValue(settings);
   return summary;
 }
 

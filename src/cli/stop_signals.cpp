@@ -1,8 +1,6 @@
-#include "extract/stop_signals.h"
+#include "cli/stop_signals.h"
 
 #include <signal.h>
-
-#include <atomic>
 
 namespace oxtrel {
 
@@ -34,5 +32,7 @@ void releaseStopSignals() {
 }
 
 int stopSignal() { return caught.load(std::memory_order_relaxed); }
+
+const std::atomic<int>& stopSignalFlag() { return caught; }
 
 }  // namespace oxtrel

@@ -1,0 +1,114 @@
+#include "cli/command_run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+#include <oxtrel/archive.h>
+#include <oxtrel/extract.h>
+
+#include "cli/stop_signals.h"
+
+namespace oxtrel {
+
+namespace {
+
+// The directory named by -C, open for the length of the run.
+struct DirectoryHandle {
+  int fd = -1;
+  DirectoryHandle() = default;
+  DirectoryHandle(const DirectoryHandle&) = delete;
+  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+  ~DirectoryHandle() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+bool reportUnusedPatterns(Console& console, const std::vector<std::string>& unused) {
+  for (const std::string& pattern : unused) printNoMatch(console, pattern);
+  return !unused.empty();
+}
+
+int listEntries(const Archive& archive, const CommandOptions& options, Console& console) {
+  EntryMatches matches = matchEntries(archive, options.includes, options.excludes);
+  bool problems = false;
+  uint64_t count = 0, stored = 0, unpacked = 0;
+  for (size_t i : matches.indices) {
+    const Entry entry = entryAt(archive, i);
+    printListed(console, entry);
+    if (!entry.name) {
+      problems = true;
+      continue;
+    }
+    ++count;
+    stored += entry.storedSize;
+    unpacked += listedUnpackedSize(entry).value_or(0);
+  }
+  printListTotals(console, count, stored, unpacked);
+  problems |= reportUnusedPatterns(console, matches.unusedPatterns);
+  return problems ? kExitProblem : kExitOk;
+}
+
+int extractEntries(const Archive& archive, int directoryFd, const CommandOptions& options, Console& console,
+                   FILE* contents) {
+  ExtractSettings settings;
+  settings.destinationFd = directoryFd;
+  settings.patterns = options.includes;
+  settings.excludes = options.excludes;
+  settings.keepExisting = options.keepExisting;
+  settings.jobs = options.jobs;
+  settings.testOnly = options.mode == CommandMode::test;
+  if (options.mode == CommandMode::toStdout) settings.stream = contents;
+  settings.stop = &stopSignalFlag();
+
+  ProgressLine* progress = console.progress;
+  bool started = false;
+  ExtractProgressCallback onProgress;
+  if (progress)
+    onProgress = [&](const ExtractProgress& done) {
+      if (started) return;
+      startProgress(*progress, done.entriesTotal, done.bytesTotal);
+      started = true;
+    };
+  Result<ExtractReport> report =
+      extract(archive, settings, [&](const ExtractEvent& event) { printEvent(console, event); }, onProgress);
+  if (progress) clearProgress(*progress);
+  if (!report) {
+    std::fprintf(console.lines, "Error: %s\n", message(report.error()).c_str());
+    return kExitProblem;
+  }
+  // A signal caught during the last entry still ends the run as a signal would.
+  if (int signal = stopSignal(); signal != 0) return 128 + signal;
+  reportUnusedPatterns(console, report->unusedPatterns);
+  return report->clean() ? kExitOk : kExitProblem;
+}
+
+}  // namespace
+
+int runCommand(const std::string& archivePath, const std::string& displayPath, const CommandOptions& options,
+               Console& console, FILE* contents) {
+  DirectoryHandle directory;
+  if (!options.directory.empty()) {
+    directory.fd = open(options.directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directory.fd < 0) {
+      printCannotOpenDirectory(console, options.directory, errno);
+      return kExitProblem;
+    }
+  }
+  Result<Archive> opened = openArchive(archivePath);
+  if (!opened) {
+    // A read error inside the tables reads, to the user, as a catalogue that is not all there.
+    if (opened.error().kind == ErrorKind::cannotOpen)
+      printCannotOpen(console, displayPath);
+    else
+      printTruncatedCatalogue(console, displayPath);
+    return kExitProblem;
+  }
+  if (options.mode == CommandMode::list || options.mode == CommandMode::json)
+    return listEntries(*opened, options, console);
+  return extractEntries(*opened, directory.fd, options, console, contents);
+}
+
+}  // namespace oxtrel
