@@ -80,7 +80,6 @@ TEST(PackCli, NotesComeFirstOnStderrWhetherThePackSucceedsOrFails) {
       {{"out.vrk", "tree"}, 0, "out.vrk: 1 files in 1 folders, 6 bytes in, ",
        linkNote + "oxtrel-pack: note: tree/looks.bin: its bytes 4 and 5 are those of a compressed payload; oxtrel "
                   "extracts it unchanged but reports it as possibly packed and exits 1 (--compress avoids this)\n"},
-      {{"-z", "out.vrk", "tree"}, 0, "out.vrk: 1 files in 1 folders, 6 bytes in, ", linkNote},
       {{"no/out.vrk", "tree"}, 1, "",
        linkNote + "oxtrel-pack: cannot write 'no/out.vrk': No such file or directory\n"},
   };
