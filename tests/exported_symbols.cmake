@@ -24,7 +24,7 @@ foreach(name ${mentioned})
   endif()
 endforeach()
 
-string(REGEX MATCHALL "OXTREL_API[^;(]*[ :*&]([A-Za-z_][A-Za-z0-9_]*)\\(" marked "${headers}")
+string(REGEX MATCHALL "OXTREL_API[^;({]*[ :*&]([A-Za-z_][A-Za-z0-9_]*)\\(" marked "${headers}")
 if(marked STREQUAL "")
   message(FATAL_ERROR "no declaration in ${HEADERS} is marked OXTREL_API")
 endif()

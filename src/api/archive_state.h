@@ -32,6 +32,6 @@ struct ArchiveState {
 
 // The key findEntry compares: ASCII letters lowered, '\' read as '/', empty components dropped.
 // Hidden by name: the file that defines it is built visible.
-__attribute__((visibility("hidden"))) std::string foldedPath(std::string_view path);
+std::string foldedPath(std::string_view path);
 
 }  // namespace oxtrel

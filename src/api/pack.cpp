@@ -17,9 +17,9 @@ Result<PackOptions> packOptionsOf(const PackSettings& settings) {
     return Error{ErrorKind::invalidArgument, 0,
                  "compression level " + std::to_string(settings.level) + ", outside " +
                      std::to_string(kMinCompressionLevel) + ".." + std::to_string(kMaxCompressionLevel)};
-  if (settings.jobs > kMaxJobCount)
+  if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
-                                                    std::to_string(kMaxJobCount)};
+                                                    std::to_string(kMaxJobs)};
   return PackOptions{settings.compress, settings.level, settings.jobs == 0 ? defaultJobCount() : settings.jobs};
 }
 
