@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -134,25 +135,31 @@ std::tuple<uint64_t, uint64_t, ProblemList, std::vector<std::string>> extractEnt
 
 using PackTuple = std::tuple<uint32_t, uint32_t, uint64_t, uint64_t, std::vector<std::string>>;
 
-PackTuple packed(const oxtrel::Result<oxtrel::PackSummary>& summary, const std::string& archivePath) {
-  if (!summary) fail(summary.error(), archivePath);
-  return {summary->fileCount, summary->folderCount, summary->bytesIn, summary->bytesOut, summary->notes};
-}
-
-PackTuple packTree(const std::string& directory, const std::string& archivePath,
-                        const oxtrel::PackSettings& settings) {
+// Runs a pack without the GIL, collecting its notes for the report.
+template <class Pack>
+PackTuple packed(const std::string& archivePath, Pack pack) {
+  std::vector<std::string> notes;
   std::optional<oxtrel::Result<oxtrel::PackSummary>> summary;
   {
     py::gil_scoped_release released;
-    summary.emplace(oxtrel::packDirectory(directory, archivePath, settings));
+    summary.emplace(pack([&notes](std::string_view note) { notes.emplace_back(note); }));
   }
-  return packed(*summary, archivePath);
+  if (!*summary) fail(summary->error(), archivePath);
+  return {(*summary)->fileCount, (*summary)->folderCount, (*summary)->bytesIn, (*summary)->bytesOut,
+          std::move(notes)};
+}
+
+PackTuple packTree(const std::string& directory, const std::string& archivePath,
+                   const oxtrel::PackSettings& settings) {
+  return packed(archivePath, [&](const oxtrel::PackNoteCallback& onNote) {
+    return oxtrel::packDirectory(directory, archivePath, settings, onNote);
+  });
 }
 
 // items: (path, bytes or None, source file or ""). The bytes objects are immutable and held by
 // items for the whole call, so their buffers are read without the GIL.
 PackTuple packList(const std::vector<std::tuple<std::string, std::optional<py::bytes>, std::string>>& items,
-                      const std::string& archivePath, const oxtrel::PackSettings& settings) {
+                   const std::string& archivePath, const oxtrel::PackSettings& settings) {
   std::vector<oxtrel::PackInput> inputs;
   for (const auto& [path, bytes, source] : items) {
     oxtrel::PackInput input{path, {}, source};
@@ -164,12 +171,9 @@ PackTuple packList(const std::vector<std::tuple<std::string, std::optional<py::b
     }
     inputs.push_back(std::move(input));
   }
-  std::optional<oxtrel::Result<oxtrel::PackSummary>> summary;
-  {
-    py::gil_scoped_release released;
-    summary.emplace(oxtrel::packEntries(inputs, archivePath, settings));
-  }
-  return packed(*summary, archivePath);
+  return packed(archivePath, [&](const oxtrel::PackNoteCallback& onNote) {
+    return oxtrel::packEntries(inputs, archivePath, settings, onNote);
+  });
 }
 
 oxtrel::PackSettings packSettings(bool compress, int level, unsigned jobs) { return {compress, level, jobs}; }

@@ -12,7 +12,9 @@
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
-#include "parallel/job_count.h"
+#include <oxtrel/jobs.h>
+
+#include "cli/job_option.h"
 
 namespace {
 
@@ -116,8 +118,8 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
       case 'k': args.options.keepExisting = true; break;
       case 'q': args.quiet = true; break;
       case 'j':
-        if (!parseJobCount(optarg, args.options.jobs)) {
-          args.why = "invalid number of jobs '" + std::string(optarg) + "' (1 to " + std::to_string(kMaxJobCount) + ")";
+        if (!parseJobOption(optarg, args.options.jobs)) {
+          args.why = "invalid number of jobs '" + std::string(optarg) + "' (1 to " + std::to_string(kMaxJobs) + ")";
           return ParseOutcome::usage;
         }
         break;

@@ -236,6 +236,44 @@ TEST(Api, PackDirectoryAndPackEntriesFromFilesGiveOneArchive) {
   EXPECT_EQ(readFile(dir / "tree.vrk"), readFile(dir / "list.vrk"));
 }
 
+TEST(Api, PackNotesReachTheCallerInOrderWhetherThePackSucceedsOrFails) {
+  ScratchDir dir;
+  const std::string looks("\1\2\3\4\x78\x9c", 6);
+  testing::writeTree(dir / "tree", {{"looks.bin", looks}});
+  ASSERT_EQ(symlink("looks.bin", (dir / "tree/link").c_str()), 0);
+  const std::string linkNote = dir / "tree/link: symbolic link, not followed";
+  const std::string looksNote = ": its bytes 4 and 5 are those of a compressed payload";
+  const Bytes looksBytes = bytesOf(looks);
+  std::vector<PackInput> inputs{{"looks.bin", looksBytes, {}}};
+  struct Case {
+    const char* what;
+    std::function<Result<PackSummary>(const PackNoteCallback&)> pack;
+    bool ok;
+    std::vector<std::string> notes;  // each note starts with its entry
+  };
+  const Case cases[] = {
+      {"tree", [&](const PackNoteCallback& f) { return packDirectory(dir / "tree", dir / "a.vrk", {}, f); }, true,
+       {linkNote, dir / "tree/looks.bin" + looksNote}},
+      {"tree, unwritable",
+       [&](const PackNoteCallback& f) { return packDirectory(dir / "tree", dir / "no/c.vrk", {}, f); }, false,
+       {linkNote}},
+      {"entries", [&](const PackNoteCallback& f) { return packEntries(inputs, dir / "d.vrk", {}, f); }, true,
+       {"looks.bin" + looksNote}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> notes;
+    const std::thread::id caller = std::this_thread::get_id();
+    Result<PackSummary> summary = c.pack([&](std::string_view note) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      notes.emplace_back(note);
+    });
+    EXPECT_EQ(summary.ok(), c.ok);
+    ASSERT_EQ(notes.size(), c.notes.size());
+    for (size_t i = 0; i < notes.size(); ++i) EXPECT_TRUE(notes[i].starts_with(c.notes[i])) << notes[i];
+  }
+}
+
 TEST(Api, OddRecordsAreDescribedMatchedAndStreamedAsTheCommandLineShowsThem) {
   using namespace oxtrel::testing;
   ScratchDir dir;

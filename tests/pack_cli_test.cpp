@@ -66,6 +66,31 @@ TEST(PackCli, SuccessPrintsOneSummaryLine) {
   }
 }
 
+TEST(PackCli, NotesComeFirstOnStderrWhetherThePackSucceedsOrFails) {
+  ScratchDir dir;
+  writeTree(dir / "tree", {{"looks.bin", std::string("\1\2\3\4\x78\x9c", 6)}});
+  ASSERT_EQ(symlink("looks.bin", (dir / "tree/link").c_str()), 0);
+  const std::string linkNote = "oxtrel-pack: note: tree/link: symbolic link, not followed\n";
+  struct Case {
+    std::vector<std::string> args;
+    int exitStatus;
+    std::string out, err;
+  };
+  const Case cases[] = {
+      {{"out.vrk", "tree"}, 0, "out.vrk: 1 files in 1 folders, 6 bytes in, ",
+       linkNote + "oxtrel-pack: note: tree/looks.bin: its bytes 4 and 5 are those of a compressed payload; oxtrel "
+                  "extracts it unchanged but reports it as possibly packed and exits 1 (--compress avoids this)\n"},
+      {{"no/out.vrk", "tree"}, 1, "",
+       linkNote + "oxtrel-pack: cannot write 'no/out.vrk': No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    ProcessResult r = runPack(c.args, dir.path);
+    EXPECT_EQ(r.exitStatus, c.exitStatus) << c.args[0];
+    EXPECT_TRUE(r.out.starts_with(c.out)) << r.out;
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 TEST(PackCli, FailuresGoToStderrWithExit1AndLeaveNoArchive) {
   ScratchDir dir;
   writeTree(dir / "clash", {{"a/Same.txt", "1"}, {"b/same.TXT", "2"}});

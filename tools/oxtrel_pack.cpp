@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <string_view>
 
+#include <oxtrel/jobs.h>
+#include <oxtrel/pack.h>
+
+#include "cli/job_option.h"
 #include "cli/standard_output.h"
-#include "pack/pack_directory.h"
-#include "parallel/job_count.h"
 
 namespace {
 
@@ -35,7 +38,7 @@ const char kHelp[] =
     "      --version   print the version and exit\n";
 
 struct Arguments {
-  oxtrel::PackOptions options;
+  oxtrel::PackSettings settings{.jobs = 0};  // one thread per CPU unless -j says otherwise
   const char* archive = nullptr;
   const char* directory = nullptr;
 };
@@ -70,9 +73,9 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
   int c;
   while ((c = getopt_long(argc, argv, ":zhj:", longOptions, nullptr)) != -1) {
     switch (c) {
-      case 'z': args.options.compress = true; break;
+      case 'z': args.settings.compress = true; break;
       case kLevel:
-        if (!parseLevel(optarg, args.options.level)) {
+        if (!parseLevel(optarg, args.settings.level)) {
           why = "--level takes " + std::to_string(oxtrel::kMinCompressionLevel) + " to " +
                 std::to_string(oxtrel::kMaxCompressionLevel) + ", not '" + optarg + "'";
           return ParseOutcome::usage;
@@ -80,8 +83,8 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
         levelGiven = true;
         break;
       case 'j':
-        if (!oxtrel::parseJobCount(optarg, args.options.jobs)) {
-          why = "--jobs takes 1 to " + std::to_string(oxtrel::kMaxJobCount) + ", not '" + optarg + "'";
+        if (!oxtrel::parseJobOption(optarg, args.settings.jobs)) {
+          why = "--jobs takes 1 to " + std::to_string(oxtrel::kMaxJobs) + ", not '" + optarg + "'";
           return ParseOutcome::usage;
         }
         break;
@@ -93,7 +96,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
         return ParseOutcome::usage;
     }
   }
-  if (levelGiven && !args.options.compress) {
+  if (levelGiven && !args.settings.compress) {
     why = "--level applies only with --compress";
     return ParseOutcome::usage;
   }
@@ -107,21 +110,22 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
 }
 
 int pack(const Arguments& args) {
-  oxtrel::PackReport report = oxtrel::packDirectory(args.directory, args.archive, args.options);
-  for (const std::string& note : report.notes) std::fprintf(stderr, "oxtrel-pack: note: %s\n", note.c_str());
-  if (!report.status) {
-    std::fprintf(stderr, "oxtrel-pack: %s\n", oxtrel::message(report.status.error()).c_str());
+  oxtrel::Result<oxtrel::PackSummary> summary =
+      oxtrel::packDirectory(args.directory, args.archive, args.settings, [](std::string_view note) {
+        std::fprintf(stderr, "oxtrel-pack: note: %.*s\n", int(note.size()), note.data());
+      });
+  if (!summary) {
+    std::fprintf(stderr, "oxtrel-pack: %s\n", oxtrel::message(summary.error()).c_str());
     return kExitFailed;
   }
   std::printf("%s: %" PRIu32 " files in %" PRIu32 " folders, %" PRIu64 " bytes in, %" PRIu64
               " bytes out\n",
-              args.archive, report.fileCount, report.folderCount, report.bytesIn, report.bytesOut);
+              args.archive, summary->fileCount, summary->folderCount, summary->bytesIn, summary->bytesOut);
   return kExitOk;
 }
 
 int run(int argc, char** argv) {
   Arguments args;
-  args.options.jobs = oxtrel::defaultJobCount();
   std::string why;
   switch (parseArguments(argc, argv, args, why)) {
     case ParseOutcome::usage: return usageError(why);

@@ -21,12 +21,13 @@
 #include <string_view>
 #include <vector>
 
+#include <oxtrel/export.h>
 #include <oxtrel/result.h>
 
 namespace oxtrel {
 
 struct ArchiveState;
-struct ArchiveStateRelease {
+struct OXTREL_API ArchiveStateRelease {
   void operator()(ArchiveState* state) const;
 };
 
@@ -57,23 +58,23 @@ struct Entry {
 // Opens the archive at path and reads its tables. Errors: cannotOpen (missing, unreadable, not a
 // regular file; where is path), truncated (the file ends inside the tables; where is
 // "catalogue"), cannotRead (a read failed).
-[[nodiscard]] Result<Archive> openArchive(const std::string& path);
+[[nodiscard]] OXTREL_API Result<Archive> openArchive(const std::string& path);
 
 // The path the archive was opened by.
-const std::string& archivePath(const Archive& archive);
+OXTREL_API const std::string& archivePath(const Archive& archive);
 
 // Every record in table order, unnamed ones too. The list is made on the first call and kept.
-std::span<const Entry> entries(const Archive& archive);
+OXTREL_API std::span<const Entry> entries(const Archive& archive);
 
 // The number of records, and record `index` (below entryCount) made on demand and not kept: for
 // walking a large archive without holding every entry at once.
-size_t entryCount(const Archive& archive);
-Entry entryAt(const Archive& archive, size_t index);
+OXTREL_API size_t entryCount(const Archive& archive);
+OXTREL_API Entry entryAt(const Archive& archive, size_t index);
 
 // The named entry whose path equals path, ignoring ASCII case, taking '/' and '\' alike and
 // empty components as absent, as the file system does (a leading "data/" is not part of a path). When several records share a path, the last in table
 // order: the one whose contents an extraction leaves on disk. Null when there is none.
-const Entry* findEntry(const Archive& archive, std::string_view path);
+OXTREL_API const Entry* findEntry(const Archive& archive, std::string_view path);
 
 // The entries that path globs select, as extract selects them. A pattern matches an entry's
 // path: '*' and '?' stay within one level, '**' crosses levels, [...] is a class, '\' escapes,
@@ -83,22 +84,22 @@ struct EntryMatches {
   std::vector<size_t> indices;              // for entries() or entryAt, in table order
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing an exclude left
 };
-EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
+OXTREL_API EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
                           const std::vector<std::string>& excludes);
 
 // "data\<folder>\<name>", the bytes as stored: how extract's events name an entry. Empty when
 // the entry is unnamed.
-std::string consolePath(const Entry& entry);
+OXTREL_API std::string consolePath(const Entry& entry);
 
 // The entry's contents, decoded and verified (a compressed payload's checksum is checked). entry
 // must describe a record of this archive (entries() or entryAt). Errors (where is the entry's path): truncated (the
 // payload runs past the end of the archive), unpackFailed (it cannot be inflated), cannotRead.
 // A stored payload that merely looks compressed is returned unchanged.
-[[nodiscard]] Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry);
+[[nodiscard]] OXTREL_API Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry);
 
 // Writes the entry's contents to fd at its file position; the descriptor stays the caller's.
 // Errors as readEntry, and cannotWrite (with errno) when writing fails; bytes written before a
 // failure stay written.
-[[nodiscard]] Status streamEntry(const Archive& archive, const Entry& entry, int fd);
+[[nodiscard]] OXTREL_API Status streamEntry(const Archive& archive, const Entry& entry, int fd);
 
 }  // namespace oxtrel

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <oxtrel/archive.h>
+#include <oxtrel/export.h>
 #include <oxtrel/result.h>
 
 namespace oxtrel {
@@ -84,7 +85,7 @@ using ExtractProgressCallback = std::function<void(const ExtractProgress&)>;
 // they arrive as events and are counted in the report. Errors: cannotOpen (the destination
 // directory cannot be opened; where names it), invalidArgument (jobs above 64). Either callback
 // may be empty.
-[[nodiscard]] Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
+[[nodiscard]] OXTREL_API Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
                                             const ExtractEventCallback& onEvent = {},
                                             const ExtractProgressCallback& onProgress = {});
 

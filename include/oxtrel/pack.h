@@ -7,34 +7,44 @@
 // byte for byte, whatever jobs is.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include <oxtrel/compression.h>
+#include <oxtrel/export.h>
+#include <oxtrel/jobs.h>
 #include <oxtrel/result.h>
 
 namespace oxtrel {
 
 struct PackSettings {
-  bool compress = false;  // zlib-compress every payload
-  int level = 6;          // compression level, 1 to 12; used when compress
-  unsigned jobs = 1;      // threads that compress; 0 for one per available CPU
+  bool compress = false;                 // zlib-compress every payload
+  int level = kDefaultCompressionLevel;  // kMin..kMaxCompressionLevel; used when compress
+  unsigned jobs = 1;                     // threads that compress, at most kMaxJobs; 0 for one per CPU
 };
 
 struct PackSummary {
   uint32_t fileCount = 0;
   uint32_t folderCount = 0;
-  uint64_t bytesIn = 0;            // the packed files' sizes
-  uint64_t bytesOut = 0;           // the archive's size
-  std::vector<std::string> notes{}; // entries not packed and why; stored files that look compressed
+  uint64_t bytesIn = 0;   // the packed files' sizes
+  uint64_t bytesOut = 0;  // the archive's size
 };
+
+// Receives what the caller should know that did not stop the pack: an entry not packed and why,
+// a stored file that looks compressed. The notes come on the calling thread, in order, before the
+// pack returns, whether it succeeded or failed; the view is valid only during the call.
+using PackNoteCallback = std::function<void(std::string_view note)>;
 
 // Packs every regular file below directory; files directly in it go in the folder with the empty
 // name. Symbolic links, devices and FIFOs are skipped (and noted). Errors: invalidArgument (level
 // or jobs out of range), cannotRead, cannotOpen, cannotWrite, unstorableName (a '\' in a name),
 // folderNameTooLong, nameCollision (two names with one hash), tooLarge (past 4 GiB - 1).
-[[nodiscard]] Result<PackSummary> packDirectory(const std::string& directory, const std::string& archivePath,
-                                                const PackSettings& settings);
+[[nodiscard]] OXTREL_API Result<PackSummary> packDirectory(const std::string& directory,
+                                                           const std::string& archivePath,
+                                                           const PackSettings& settings,
+                                                           const PackNoteCallback& onNote = {});
 
 // One file of an archive packed from memory or from a file.
 struct PackInput {
@@ -45,7 +55,9 @@ struct PackInput {
 
 // Packs inputs without staging them on disk. Errors as packDirectory, and invalidArgument for a
 // path that is empty, absolute, or has an empty, "." or ".." component, or one given twice.
-[[nodiscard]] Result<PackSummary> packEntries(std::span<const PackInput> inputs, const std::string& archivePath,
-                                              const PackSettings& settings);
+[[nodiscard]] OXTREL_API Result<PackSummary> packEntries(std::span<const PackInput> inputs,
+                                                         const std::string& archivePath,
+                                                         const PackSettings& settings,
+                                                         const PackNoteCallback& onNote = {});
 
 }  // namespace oxtrel

@@ -10,6 +10,8 @@
 #include <utility>
 #include <variant>
 
+#include <oxtrel/export.h>
+
 namespace oxtrel {
 
 enum class ErrorKind {
@@ -36,7 +38,7 @@ struct Error {
 // The kind's verb and where, then the system's reason: "cannot write data\a\b: No space left
 // on device", "truncated catalogue". The packer's refusals (unstorableName .. tooLarge) carry
 // their whole explanation in where.
-std::string message(const Error& error);
+OXTREL_API std::string message(const Error& error);
 
 template <class T>
 class [[nodiscard]] Result {

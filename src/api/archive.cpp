@@ -71,7 +71,7 @@ void makeEntries(ArchiveState& state) {
 
 const ArchiveState& withEntries(const Archive& archive) {
   ArchiveState& state = *archive.state;
-  std::call_once(state.entriesMade, makeEntries, state);
+  std::call_once(state.entriesMade, [&state] { makeEntries(state); });
   return state;
 }
 

@@ -31,6 +31,7 @@ struct ArchiveState {
 };
 
 // The key findEntry compares: ASCII letters lowered, '\' read as '/', empty components dropped.
+// Hidden by name: the file that defines it is built visible.
 std::string foldedPath(std::string_view path);
 
 }  // namespace oxtrel

@@ -60,9 +60,9 @@ void forward(void* context, const ExtractionEvent& event) {
 
 Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
                               const ExtractEventCallback& onEvent, const ExtractProgressCallback& onProgress) {
-  if (settings.jobs > kMaxJobCount)
+  if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
-                                                    std::to_string(kMaxJobCount)};
+                                                    std::to_string(kMaxJobs)};
   UniqueFd directory;
   if (settings.destinationFd < 0 && !settings.stream && !settings.destination.empty()) {
     directory = UniqueFd(open(settings.destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));

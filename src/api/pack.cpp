@@ -17,15 +17,19 @@ Result<PackOptions> packOptionsOf(const PackSettings& settings) {
     return Error{ErrorKind::invalidArgument, 0,
                  "compression level " + std::to_string(settings.level) + ", outside " +
                      std::to_string(kMinCompressionLevel) + ".." + std::to_string(kMaxCompressionLevel)};
-  if (settings.jobs > kMaxJobCount)
+  if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
-                                                    std::to_string(kMaxJobCount)};
+                                                    std::to_string(kMaxJobs)};
   return PackOptions{settings.compress, settings.level, settings.jobs == 0 ? defaultJobCount() : settings.jobs};
 }
 
-Result<PackSummary> summaryOf(PackReport&& report) {
+// The notes go to the caller before the outcome, so a failed pack still says what it skipped.
+Result<PackSummary> summaryOf(PackReport&& report, const PackNoteCallback& onNote) {
+  if (onNote) {
+    for (const std::string& note : report.notes) onNote(note);
+  }
   if (!report.status) return std::move(report.status.error());
-  return PackSummary{report.fileCount, report.folderCount, report.bytesIn, report.bytesOut, std::move(report.notes)};
+  return PackSummary{report.fileCount, report.folderCount, report.bytesIn, report.bytesOut};
 }
 
 Error badPath(const std::string& path, const char* why) {
@@ -53,14 +57,14 @@ Result<std::vector<std::string>> componentsOf(const std::string& path) {
 }  // namespace
 
 Result<PackSummary> packDirectory(const std::string& directory, const std::string& archivePath,
-                                  const PackSettings& settings) {
+                                  const PackSettings& settings, const PackNoteCallback& onNote) {
   Result<PackOptions> options = packOptionsOf(settings);
   if (!options) return std::move(options.error());
-  return summaryOf(oxtrel::packDirectory(directory, archivePath, *options));
+  return summaryOf(oxtrel::packDirectory(directory, archivePath, *options), onNote);
 }
 
 Result<PackSummary> packEntries(std::span<const PackInput> inputs, const std::string& archivePath,
-                                const PackSettings& settings) {
+                                const PackSettings& settings, const PackNoteCallback& onNote) {
   Result<PackOptions> options = packOptionsOf(settings);
   if (!options) return std::move(options.error());
 
@@ -84,7 +88,7 @@ Result<PackSummary> packEntries(std::span<const PackInput> inputs, const std::st
   for (auto& [components, directory] : directories) scanned.push_back(std::move(directory));
   Result<CataloguePlan> plan = planCatalogue(scanned);
   if (!plan) return std::move(plan.error());
-  return summaryOf(writeArchive(*plan, *options, archivePath));
+  return summaryOf(writeArchive(*plan, *options, archivePath), onNote);
 }
 
 }  // namespace oxtrel

@@ -7,13 +7,11 @@
 #include <memory>
 #include <vector>
 
+#include <oxtrel/compression.h>
+
 struct libdeflate_compressor;
 
 namespace oxtrel {
-
-inline constexpr int kMinCompressionLevel = 1;
-inline constexpr int kMaxCompressionLevel = 12;
-inline constexpr int kDefaultCompressionLevel = 6;
 
 struct CompressorRelease {
   void operator()(libdeflate_compressor* compressor) const;

@@ -3,7 +3,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <charconv>
 #include <thread>
 
 namespace oxtrel {
@@ -15,16 +14,7 @@ unsigned defaultJobCount() {
   unsigned available = sched_getaffinity(0, sizeof cpus, &cpus) == 0
                            ? unsigned(CPU_COUNT(&cpus))
                            : std::thread::hardware_concurrency();
-  return std::clamp(available, 1u, kMaxJobCount);
-}
-
-bool parseJobCount(std::string_view text, unsigned& jobs) {
-  unsigned value = 0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end || value < 1 || value > kMaxJobCount) return false;
-  jobs = value;
-  return true;
+  return std::clamp(available, 1u, kMaxJobs);
 }
 
 }  // namespace oxtrel
