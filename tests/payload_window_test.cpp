@@ -84,18 +84,11 @@ TEST(PayloadWindow, ItsBufferGrowsToEverySizeAskedAndNeverShrinks) {
   // On the heap, then mapped, across page and huge-page boundaries, then smaller again.
   for (size_t size : {size_t(1), size_t(4097), kMappedBufferBytes - 1, kMappedBufferBytes, kMappedBufferBytes + 1,
                       size_t(2) << 20, (size_t(2) << 20) + 1, size_t(5) << 20, size_t(100), size_t(0)}) {
-    SCOPED_TRACE(size);
     uint8_t* bytes = reserveBytes(buffer, size);
     largest = std::max(largest, size);
-    ASSERT_NE(bytes, nullptr);
-    EXPECT_GE(buffer.capacity, largest);
-    std::memset(bytes, int(size & 0xFF), size);  // every byte promised can be written
-    if (size > 0) {
-      EXPECT_EQ(bytes[size - 1], uint8_t(size & 0xFF));
-    }
-    if (size < largest) {
-      EXPECT_EQ(reserveBytes(buffer, size), bytes);
-    }
+    EXPECT_GE(buffer.capacity, largest) << size;
+    std::memset(bytes, 1, size);  // every byte promised can be written
+    EXPECT_TRUE(size == largest || reserveBytes(buffer, size) == bytes) << size;
   }
 }
 
