@@ -30,11 +30,9 @@ std::string foldedPath(std::string_view path) {
 
 namespace {
 
-// The payload's size prefix (compressed) or its size (stored); nullopt when the payload does not
-// lie wholly inside the archive or is too short to hold a prefix.
-std::optional<uint32_t> unpackedSize(const PositionalFile& archive, const FileRecord& record, bool compressed) {
-  if (!fileHolds(archive, record.offset, record.size)) return std::nullopt;
-  if (!compressed) return record.size;
+// The unpacked size a compressed payload's prefix announces; nullopt when the payload is too
+// short to hold one or cannot be read. The payload lies inside the archive.
+std::optional<uint32_t> announcedSize(const PositionalFile& archive, const FileRecord& record) {
   uint8_t prefix[kUnpackedSizeBytes];
   if (record.size < sizeof prefix || !readAt(archive, record.offset, prefix)) return std::nullopt;
   return loadLe32(prefix);
@@ -51,7 +49,7 @@ Entry describe(const ArchiveState& state, const Folder& folder, size_t position)
   entry.storedSize = record.size;
   entry.compressed = compressed;
   entry.payloadInArchive = fileHolds(state.file, record.offset, record.size);
-  if (compressed) entry.unpackedSize = unpackedSize(state.file, record, true);
+  if (compressed && entry.payloadInArchive) entry.unpackedSize = announcedSize(state.file, record);
   if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
     entry.name = std::string(*name);
     entry.path = patternPath(folder.name, *name);

@@ -51,6 +51,12 @@ void printAround(FILE* out, const char* prefix, std::string_view text, const cha
   std::fputs(suffix, out);
 }
 
+// The Warning line of a record whose hash names no file.
+void printUnmatched(FILE* out, uint32_t position, std::string_view folder) {
+  std::fprintf(out, "Warning!!! File %d in dir ", static_cast<int>(position));
+  printAround(out, "", folder, " no found\n");
+}
+
 void appendNumber(std::string& out, uint64_t value) { out.append(std::to_string(value)); }
 
 void appendJsonField(std::string& out, const char* key, std::string_view bytes, const char* hexKey) {
@@ -124,9 +130,7 @@ void printEvent(Console& console, const ExtractEvent& event) {
     case ExtractEventKind::entry:
       if (!console.quiet) printEntryLine(out, event.offset, event.size, event.path);
       return;
-    case ExtractEventKind::unmatched:
-      std::fprintf(out, "Warning!!! File %d in dir ", static_cast<int>(event.position));
-      return printAround(out, "", event.folder, " no found\n");
+    case ExtractEventKind::unmatched: return printUnmatched(out, event.position, event.folder);
     case ExtractEventKind::unsafePath: return printAtLine(out, "Error: unsafe path at ", event.offset, event.path);
     case ExtractEventKind::truncatedPayload:
       return printAtLine(out, "Error: truncated payload at ", event.offset, event.path);
@@ -144,10 +148,7 @@ void printEvent(Console& console, const ExtractEvent& event) {
 }
 
 void printListed(Console& console, const Entry& entry) {
-  if (!entry.name) {
-    std::fprintf(console.lines, "Warning!!! File %d in dir ", static_cast<int>(entry.indexInFolder));
-    printAround(console.lines, "", entry.folder, " no found\n");
-  }
+  if (!entry.name) printUnmatched(console.lines, entry.indexInFolder, entry.folder);
   if (console.json) return printJsonRecord(console, entry);
   if (!entry.name) return;  // its Warning line stands for it
   char unpacked[16] = "-";
