@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "api/archive_state.h"
+#include "api/path_argument.h"
 #include "extract/entry_selection.h"
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
@@ -63,6 +64,8 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
                                                     std::to_string(kMaxJobs)};
+  if (Status usable = checkPathArgument(settings.destination, "destination"); !usable)
+    return std::move(usable.error());
   UniqueFd directory;
   if (settings.destinationFd < 0 && !settings.stream && !settings.destination.empty()) {
     directory = UniqueFd(open(settings.destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));

@@ -11,10 +11,11 @@ PackReport packDirectory(const std::string& directory, const std::string& archiv
                          const PackOptions& options) {
   std::optional<FileIdentity> existing;
   struct stat st;
-  if (lstat(archivePath.c_str(), &st) == 0) existing = FileIdentity{st.st_dev, st.st_ino};
+  // Followed: through a link, the file replaced is the link's target.
+  if (stat(archivePath.c_str(), &st) == 0) existing = FileIdentity{st.st_dev, st.st_ino};
 
   PackReport report;
-  Result<TreeScan> scan = scanTree(directory, existing);
+  Result<TreeScan> scan = scanTree(directory, existing, options.stop);
   if (!scan) {
     report.status = std::move(scan.error());
     return report;
