@@ -1,7 +1,5 @@
 #include "pack/pack_directory.h"
 
-#include <sys/stat.h>
-
 #include "pack/catalogue_plan.h"
 #include "pack/tree_scan.h"
 
@@ -10,9 +8,9 @@ namespace oxtrel {
 PackReport packDirectory(const std::string& directory, const std::string& archivePath,
                          const PackOptions& options) {
   std::optional<FileIdentity> existing;
-  struct stat st;
-  // Followed: through a link, the file replaced is the link's target.
-  if (stat(archivePath.c_str(), &st) == 0) existing = FileIdentity{st.st_dev, st.st_ino};
+  // Through a link, the file replaced is the link's target.
+  if (platform::ReplaceTarget target; platform::findReplaceTarget(archivePath, target) == 0 && target.exists)
+    existing = target.identity;
 
   PackReport report;
   Result<TreeScan> scan = scanTree(directory, existing, options.stop);

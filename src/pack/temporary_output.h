@@ -9,24 +9,14 @@
 // owner and group when run as root), and anything else (a directory, a device, a FIFO) is
 // refused before anything is written.
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "common/result.h"
-#include "io/unique_fd.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
-
-// The regular file a new archive replaces: what it keeps of it.
-struct ReplacedFile {
-  mode_t permissions = 0;  // the bits of 07777
-  uid_t owner = 0;
-  gid_t group = 0;
-};
 
 struct TemporaryOutput {
   TemporaryOutput() = default;
@@ -35,11 +25,10 @@ struct TemporaryOutput {
   // Removes the temporary unless it was committed, also when an exception unwinds.
   ~TemporaryOutput();
 
-  UniqueFd fd;
-  std::string temporaryPath;  // ".oxtrel-pack-XXXXXX" beside targetPath
-  std::string finalPath;      // as the caller named it; messages use it
-  std::string targetPath;     // finalPath with symbolic links followed: the file replaced
-  std::optional<ReplacedFile> replaced;  // none when nothing stands at targetPath
+  platform::File file;
+  std::string temporaryPath;        // ".oxtrel-pack-XXXXXX" beside target.path
+  std::string finalPath;            // as the caller named it; messages use it
+  platform::ReplaceTarget target;   // finalPath with symbolic links followed: what is replaced
 };
 
 // Follows the symbolic links at finalPath (a link to a missing file names that file), refuses
@@ -52,9 +41,9 @@ Status writeOutputAt(TemporaryOutput& output, uint64_t offset, const uint8_t* by
                           size_t length);
 
 // Flushes the temporary to disk, gives it the replaced file's permissions (and owner and group
-// when run as root) or else the usual ones (0666 less the umask), and renames it to targetPath,
-// unless something other than a regular file has come to stand there meanwhile. On failure the
-// temporary is removed.
+// when run as root) or else the usual ones (0666 less the umask), and renames it over the
+// target, unless something other than a regular file has come to stand there meanwhile. On
+// failure the temporary is removed.
 Status commitOutput(TemporaryOutput& output);
 
 }  // namespace oxtrel
