@@ -9,6 +9,13 @@ import re
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
+try:  # python3-pybind11 compiles the sources on every CPU; without it they go one by one.
+    from pybind11.setup_helpers import ParallelCompile
+
+    ParallelCompile(default=0).install()
+except ImportError:
+    pass
+
 ROOT = pathlib.Path(__file__).resolve().parent
 VERSION = re.search(r"project\(oxtrel VERSION (\d+)\.(\d+)\.(\d+)", (ROOT / "CMakeLists.txt").read_text()).groups()
 
@@ -29,7 +36,8 @@ class BuildWithVersionHeader(build_ext):
         super().run()
 
 
-sources = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "src").rglob("*.cpp") if p.name != "main.cpp")
+# The library's sources; src/cli holds the command-line programs, which the module does not need.
+sources = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "src").rglob("*.cpp") if p.parent.name != "cli")
 native = Extension(
     "oxtrel._oxtrel",
     sources=sources + ["python/oxtrel_module.cpp"],
