@@ -51,13 +51,13 @@ install: programs
 
 # Release artifacts and their checksums in dist/: see README "Building a release".
 dist:
-	@scripts/install-deps.sh --programs dpkg-dev file zip python3-dev pybind11-dev python3-pybind11 python3-setuptools \
+	@scripts/install-deps.sh --programs dpkg-dev zip python3-dev pybind11-dev python3-pybind11 python3-setuptools \
 		python3-pip python3-wheel
 	scripts/make-dist.sh $(DIST_BUILD) dist
 
 # Installs and runs each artifact as a user would; needs the build tree's programs to compare with.
 test-dist: dist programs
-	@scripts/install-deps.sh --programs lintian man-db python3-venv
+	@scripts/install-deps.sh --programs lintian man-db pkg-config python3-venv unzip
 	scripts/test-dist.sh dist $(BUILD)
 
 # The benchmark builds Release in its own tree and keeps its corpora in /dev/shm.

@@ -43,7 +43,7 @@ native = Extension(
     sources=sources + ["python/oxtrel_module.cpp"],
     include_dirs=["src", "include"],
     libraries=["deflate"],
-    extra_compile_args=["-std=c++20", "-fvisibility=hidden"],
+    extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-g0"],
     language="c++",
 )
 

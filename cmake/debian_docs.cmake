@@ -1,6 +1,7 @@
-# Run by CPack while it stages the Debian package: share/doc/oxtrel/copyright and a one-entry
-# changelog.gz, dated SOURCE_DATE_EPOCH when set so that a release can be made again bit for bit.
-set(doc "${CMAKE_INSTALL_PREFIX}/share/doc/${CPACK_PACKAGE_NAME}")
+# Run by CPack on the staged files of the Debian package: adds share/doc/oxtrel/copyright and a
+# one-entry changelog.gz, dated SOURCE_DATE_EPOCH when set so that a release can be made again bit
+# for bit.
+set(doc "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}/share/doc/${CPACK_PACKAGE_NAME}")
 file(MAKE_DIRECTORY "${doc}")
 file(COPY_FILE "${CPACK_OXTREL_LICENSE}" "${doc}/copyright")
 string(TIMESTAMP date "%a, %d %b %Y %H:%M:%S +0000" UTC)

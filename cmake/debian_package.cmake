@@ -10,12 +10,11 @@ set(CPACK_PACKAGE_NAME oxtrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${OXTREL_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extracts and packs hashed asset archives (.vrk)")
-set(CPACK_PACKAGE_DESCRIPTION
-    "oxtrel extracts every file of a hashed asset archive into a data directory, checking every\n"
-    "byte and refusing to write outside it; oxtrel-pack builds such archives from a directory tree.\n"
-    "The package also holds the C++ library both programs are built on, its headers, a CMake\n"
-    "package and a pkg-config file.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "oxtrel extracts every file of a hashed asset archive into a data directory,"
+    "checking every byte and refusing to write outside it; oxtrel-pack builds such"
+    "archives from a directory tree. The package also holds the C++ library both"
+    "programs are built on, its headers, a CMake package and a pkg-config file.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -26,7 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS libdeflate-dev)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
-set(CPACK_INSTALL_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian_docs.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian_docs.cmake)
+# The loader's cache is refreshed by dpkg's trigger, as Debian asks of packages with a library.
+file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
 set(CPACK_OXTREL_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_OXTREL_GZIP_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/gzip_file.cmake)
 include(CPack)

@@ -15,6 +15,8 @@ dist=$2
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(oxtrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 jobs=${JOBS:-$(nproc)}
+# Debian's interpreter, whose packages provide setuptools, wheel and pybind11.
+python=${PYTHON:-/usr/bin/python3}
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DOXTREL_TESTS=OFF -DOXTREL_BENCH=OFF \
@@ -56,7 +58,7 @@ fi
 (cd "$build" && cpack -G DEB -B "$stage/deb" >/dev/null)
 cp "$stage/deb/oxtrel_${version}_"*.deb "$dist/"
 
-python3 -m pip wheel --quiet --no-build-isolation --no-deps --no-index --disable-pip-version-check -w "$dist" .
+"$python" -m pip wheel --quiet --no-build-isolation --no-deps --no-index --disable-pip-version-check -w "$dist" .
 
 git archive --format=tar --prefix="oxtrel-$version/" HEAD | gzip -9n >"$dist/oxtrel-$version.tar.gz"
 

@@ -15,6 +15,7 @@ cd "$(dirname "$0")/.."
 source=$PWD
 version=$(sed -n 's/^project(oxtrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 work=$(mktemp -d)
+python=${PYTHON:-/usr/bin/python3}
 installed=
 cleanup() {
   [ -z "$installed" ] || dpkg --purge oxtrel >/dev/null || true
@@ -42,23 +43,22 @@ done
 static=$release/bin
 cp examples/sample.vrk "$work/sample.vrk"
 for program in oxtrel oxtrel-pack; do
-  ldd "$static/$program" 2>&1 | grep -q "not a dynamic executable" || fail "$program is not static"
+  [[ "$(ldd "$static/$program" 2>&1 || true)" == *"not a dynamic executable"* ]] || fail "$program is not static"
   [ "$(env -i "$static/$program" --version)" = "$program $version" ] || fail "$program --version"
 done
-# Each side extracts the sample in an empty directory of its own and packs the tree back.
+# Each side extracts the sample in an empty directory of its own and packs the tree back beside it.
 extract_and_pack() {  # side, the programs' directory, env's arguments
   local side=$1 bin=$2
   shift 2
-  mkdir "$work/$side"
-  (cd "$work/$side" && env "$@" "$bin/oxtrel" ../sample.vrk && env "$@" "$bin/oxtrel-pack" --compress "../$side.vrk" data) \
+  mkdir -p "$work/$side/run"
+  (cd "$work/$side/run" && env "$@" "$bin/oxtrel" ../../sample.vrk && env "$@" "$bin/oxtrel-pack" --compress ../packed.vrk data) \
     >"$work/$side.out" 2>"$work/$side.err" || fail "the $side programs failed: $(cat "$work/$side.err")"
 }
 extract_and_pack static "$static" -i
 extract_and_pack built "$build"
-cmp "$work/static.out" "$work/built.out" || fail "the static oxtrel printed other lines"
-cmp "$work/static.err" "$work/built.err"
-diff -r "$work/static" "$work/built" || fail "the static oxtrel extracted another tree"
-cmp "$work/static.vrk" "$work/built.vrk" || fail "the static oxtrel-pack wrote another archive"
+cmp "$work/static.out" "$work/built.out" || fail "the static programs printed other lines"
+cmp "$work/static.err" "$work/built.err" || fail "the static programs printed other messages"
+diff -r "$work/static" "$work/built" || fail "the static programs extracted another tree or packed another archive"
 
 step "Debian package"
 deb=$dist/oxtrel_${version}_amd64.deb
@@ -85,7 +85,7 @@ int main(int, char** argv) {
 EOF
 cmake -S tests/package_consumer -B "$work/consumer" -DEXAMPLE_SOURCE="$work/consumer.cpp" >/dev/null
 cmake --build "$work/consumer" >/dev/null
-"$build/oxtrel" --json examples/sample.vrk | python3 -c 'import json, sys; [print(json.loads(l)["path"]) for l in sys.stdin]' \
+"$build/oxtrel" --json examples/sample.vrk | "$python" -c 'import json, sys; [print(json.loads(l)["path"]) for l in sys.stdin]' \
   >"$work/paths"
 for consumer in consumer_shared consumer_static; do
   "$work/consumer/$consumer" examples/sample.vrk | cmp -s - "$work/paths" || fail "$consumer listed another sample"
@@ -100,9 +100,9 @@ done <"$work/deb-files"
 ! ldconfig -p | grep -q liboxtrel || fail "the loader still lists liboxtrel"
 
 step "Python wheel"
-python3 -m venv "$work/venv"
+"$python" -m venv "$work/venv"
 "$work/venv/bin/pip" install --quiet --no-index --disable-pip-version-check "$dist"/oxtrel-"$version"-*.whl
-(cd "$work" && venv/bin/python - sample.vrk paths built/data) <<'EOF' || fail "the wheel's module differs from the program"
+(cd "$work" && venv/bin/python - sample.vrk paths built/run/data) <<'EOF' || fail "the wheel's module differs from the program"
 import pathlib, sys
 import oxtrel
 
