@@ -5,6 +5,7 @@ libdeflate-dev."""
 
 import pathlib
 import re
+import sys
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
@@ -36,8 +37,24 @@ class BuildWithVersionHeader(build_ext):
         super().run()
 
 
-# The library's sources; src/cli holds the command-line programs, which the module does not need.
-sources = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "src").rglob("*.cpp") if p.parent.name != "cli")
+
+
+def library_sources():
+    """The library's sources for this system, as CMakeLists.txt picks them: src/cli holds the
+    command-line programs, and src/platform one implementation per system."""
+    linux = sys.platform.startswith("linux")
+    for path in sorted((ROOT / "src").rglob("*.cpp")):
+        part = path.relative_to(ROOT / "src").parts
+        if part[0] == "cli":
+            continue
+        if part[0] == "platform":
+            wanted = ("posix", "linux") if linux else ("posix",)
+            if part[1] not in wanted or (linux and path.name == "no_fast_paths.cpp"):
+                continue
+        yield str(path.relative_to(ROOT))
+
+
+sources = list(library_sources())
 native = Extension(
     "oxtrel._oxtrel",
     sources=sources + ["python/oxtrel_module.cpp"],
