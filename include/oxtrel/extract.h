@@ -25,7 +25,10 @@ struct ExtractSettings {
   int destinationFd = -1;              // else an open directory (the caller's), used instead of destination
   std::vector<std::string> patterns{}; // path globs, as matchEntries takes them; none selects every entry
   std::vector<std::string> excludes{}; // path globs that remove selected entries
-  bool keepExisting = false;          // leave a file that is already there alone
+  // Leave a regular file or a symbolic link that is already there alone (keptExisting). A FIFO,
+  // socket or device there is left alone too but reported (cannotWrite, EEXIST); a directory is
+  // the write's failure, as without keeping.
+  bool keepExisting = false;
   unsigned jobs = 1;                  // threads that read, decode and write; 0 for one per available CPU
   bool testOnly = false;              // read, decode and check as extract would; write nothing
   // When set, the selected entries' contents go to this stream one after another, in table order,
@@ -45,7 +48,7 @@ enum class ExtractEventKind {
   unpackFailed,      // the payload cannot be inflated; not written
   possiblyPacked,    // a stored payload looks compressed; written unchanged
   cannotWrite,       // the file system refused; error holds errno
-  keptExisting,      // keepExisting, and a file was already there
+  keptExisting,      // keepExisting, and a file or a link was already there
 };
 
 // Valid only during the callback.

@@ -49,10 +49,18 @@ struct RecordWalker {
     // The system could not name it whole; walking it piece by piece would only cost time.
     if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
     if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
-    if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
-      report(EventKind::keptExisting, record);
-      ++summary.kept;
-      return;
+    if (settings.keepExisting && settings.mode == RunMode::extract) {
+      // Only a file or a link is an existing file to keep. A directory there fails the write as
+      // it would without keeping; a FIFO or a device is neither kept nor replaced.
+      switch (existingOutput(tree, output)) {
+        case ExistingOutput::fileOrLink:
+          report(EventKind::keptExisting, record);
+          ++summary.kept;
+          return;
+        case ExistingOutput::special: return problem(EventKind::cannotWrite, record, EEXIST);
+        case ExistingOutput::none:
+        case ExistingOutput::directory: break;
+      }
     }
 
     if (!compressed && record.size >= kReadAhead) return copyStored(output, record);

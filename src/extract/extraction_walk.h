@@ -68,7 +68,8 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 // then at most one of, checked in this order:
 //   unsafePath                         a ".." component, or a symbolic link below data
 //   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
-//   keptExisting                       keepExisting and a file is already there
+//   keptExisting                       keepExisting and a file or a link is already there
+//   cannotWrite (EEXIST)               keepExisting and a FIFO, socket or device is there
 //   truncatedPayload                   the payload runs past the end of the archive
 //   unpackFailed                       the compressed payload cannot be inflated
 //   cannotWrite                        the file system refused, with its reason

@@ -43,13 +43,15 @@ Status checkOutputPath(OutputTree& tree, const OutputPath& path) {
   return {};
 }
 
-bool outputFileExists(OutputTree& tree, const OutputPath& path) {
-  if (path.fileName.empty()) return false;
+ExistingOutput existingOutput(OutputTree& tree, const OutputPath& path) {
+  if (path.fileName.empty()) return ExistingOutput::none;
   Result<OpenDirectory*> dir = openDirectory(tree.directories, path, false);
-  if (!dir) return false;
+  if (!dir) return ExistingOutput::none;
   tree.fileName.assign(path.fileName);
   struct stat st;
-  return fstatat((*dir)->fd.get(), tree.fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (fstatat((*dir)->fd.get(), tree.fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ExistingOutput::none;
+  if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return ExistingOutput::fileOrLink;
+  return S_ISDIR(st.st_mode) ? ExistingOutput::directory : ExistingOutput::special;
 }
 
 Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {
