@@ -32,8 +32,9 @@ struct ExtractSettings {
   unsigned jobs = 1;                  // threads that read, decode and write; 0 for one per available CPU
   bool testOnly = false;              // read, decode and check as extract would; write nothing
   // When set, the selected entries' contents go to this stream one after another, in table order,
-  // on one thread, instead of into files: no path is checked and nothing is made on disk. The run
-  // stops at the first failed write (ExtractReport::streamError).
+  // on one thread, instead of into files: no path is checked and nothing is made on disk. The
+  // stream is flushed after each entry, which counts as written only once its bytes have reached
+  // the descriptor. The run stops at the first failed write or flush (ExtractReport::streamError).
   std::FILE* stream = nullptr;
   // When set, no entry begins once it holds a value other than 0 (a signal handler may store to
   // it); the entries under way are finished and reported, and the report says stopped.
@@ -70,13 +71,16 @@ struct ExtractProgress {
 };
 
 struct ExtractReport {
-  uint64_t written = 0;   // written, or checked when testOnly
+  uint64_t written = 0;   // written, checked when testOnly, or sent to the stream
   uint64_t kept = 0;      // left alone by keepExisting
   uint64_t problems = 0;  // events other than entry and keptExisting; each was reported
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing (also problems)
-  int streamError = 0;    // with a stream: errno of the write that failed, which ended the run
-  bool stopped = false;   // the stop flag was set; entries after the ones under way were not begun
-  bool clean() const { return problems == 0 && unusedPatterns.empty() && streamError == 0; }
+  int streamError = 0;    // with a stream: errno of the write or flush that failed, which ended the run
+  // The stop flag ended the run early: at least one selected entry was not begun. A flag raised
+  // after the last entry began leaves it false, whatever jobs is.
+  bool stopped = false;
+  // Every selected entry was handled and nothing was reported.
+  bool clean() const { return problems == 0 && unusedPatterns.empty() && streamError == 0 && !stopped; }
 };
 
 // Called on the calling thread, in table order, whatever jobs is.
