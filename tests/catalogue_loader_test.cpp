@@ -150,7 +150,7 @@ TEST(CatalogueLoader, ShortTablesAreTruncatedThroughEveryLayer) {
 TEST(CatalogueLoader, AReadErrorInsideTheTablesIsReportedAsOne) {
   // A descriptor the kernel refuses to read from (a directory) stands for a disk that fails.
   ScratchDir dir;
-  PositionalFile failing{UniqueFd(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), 4096};
+  PositionalFile failing{platform::File(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), 4096};
   Result<Catalogue> r = loadCatalogue(failing);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, ErrorKind::cannotRead);
