@@ -407,6 +407,7 @@ TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
       setrlimit(RLIMIT_AS, &limit);
     });
     EXPECT_EQ(r.exitStatus, 3) << jobs;
+    EXPECT_EQ(r.err, "Error: out of memory\n") << jobs;
     size_t small = r.out.find(" data\\m\\small.nif\n");
     size_t huge = r.out.find(" data\\m\\huge.nif\n");
     EXPECT_TRUE(small != std::string::npos && huge != std::string::npos && small < huge) << jobs << ": " << r.out;

@@ -125,8 +125,9 @@ SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool c
 // directory at the same time is not an error.
 SystemError openChild(NativeHandle parent, const std::string& name, bool create, Directory& directory);
 
-// Whether anything (a file, a link, a directory) stands at name in directory.
-bool existsAt(NativeHandle directory, const std::string& name);
+// The status of what stands at name in directory: a symbolic link is described, not followed.
+// ENOENT when nothing does.
+SystemError statusAt(NativeHandle directory, const std::string& name, FileStatus& status);
 
 struct DirectoryEntry {
   std::string name;
