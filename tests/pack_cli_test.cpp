@@ -205,7 +205,7 @@ TEST(PackCli, StopSignalsLeaveNothingAndDeadRunsTemporariesAreSwept) {
   int held = open((dir / "out/.oxtrel-pack-held").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
-  if (fsetxattr(held, "user.oxtrel.temporary", "oxtrel", 6, 0) != 0) GTEST_SKIP() << "no extended attributes here";
+  if (fsetxattr(held, "user.oxtrel.temporary", ".oxtrel-pack-held", 17, 0) != 0) GTEST_SKIP() << "no extended attributes here";
 
   // A grandchild sends the signal to the pack once its temporary stands beside the archive.
   auto signalOnceWriting = [&](int signal) {

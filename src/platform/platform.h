@@ -244,15 +244,6 @@ SystemError commitTemporary(File& file, const std::string& temporaryPath, const 
 // Removes the file at path. Best effort.
 void removeFile(const std::string& path);
 
-// ---- Marking temporaries ------------------------------------------------------------------
-
-// A temporary this program writes carries a mark only it sets (an extended attribute on POSIX),
-// so a sweep of dead runs' temporaries never takes a file that merely has such a name. Best
-// effort: on a file system that keeps no such mark the temporary stays unmarked, and no sweep
-// ever removes it.
-void markTemporary(NativeHandle file);
-bool carriesTemporaryMark(NativeHandle file);
-
 // ---- Memory -------------------------------------------------------------------------------
 
 

@@ -28,7 +28,8 @@ std::string directoryOf(const std::string& path) {
 }
 
 // A run holds an exclusive lock on its temporary until it ends, and the system drops the lock
-// when the process dies, however it dies: a marked temporary that can be locked is a dead run's.
+// when the process dies, however it dies: a temporary marked with its own name that can be
+// locked is a dead run's.
 // Best effort: what cannot be opened, checked or locked is left alone.
 void sweepDeadTemporaries(const std::string& directory) {
   DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
@@ -39,7 +40,7 @@ void sweepDeadTemporaries(const std::string& directory) {
     int fd = int(candidate.get());
     struct stat opened, named;
     if (!candidate.valid() || fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
-        !carriesTemporaryMark(candidate.get()) || flock(fd, LOCK_EX | LOCK_NB) != 0)
+        !isMarkedTemporary(dirfd(dir), d->d_name) || flock(fd, LOCK_EX | LOCK_NB) != 0)
       continue;
     // The name must still be the file checked, not one put in its place meanwhile.
     if (fstatat(dirfd(dir), d->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
@@ -90,7 +91,8 @@ SystemError createTemporaryBeside(const std::string& finalPath, std::string& tem
     unlink(temporaryPath.c_str());
     return error;
   }
-  markTemporary(file.get());
+  // Unmarked where files cannot be marked: such a temporary is never swept.
+  markTemporary(file.get(), temporaryPath.substr(directory.size()));
   return 0;
 }
 
@@ -103,6 +105,8 @@ SystemError commitTemporary(File& file, const std::string& temporaryPath, const 
   // The owner first: a change of owner clears the set-user-ID and set-group-ID bits.
   if (keep && geteuid() == 0 && fchown(fd, uid_t(target.owner), gid_t(target.group)) != 0) error = errno;
   if (error == 0 && fchmod(fd, keep ? mode_t(target.permissions) : 0666 & ~mask) != 0) error = errno;
+  // The archive keeps no trace of having been a temporary.
+  if (error == 0) unmarkTemporary(file.get());
   if (error == 0 && fsync(fd) != 0) error = errno;
   // Renamed while still open and locked, so no other run's sweep can take it for a dead one's.
   if (error == 0 && rename(temporaryPath.c_str(), target.path.c_str()) != 0) error = errno;
