@@ -11,7 +11,8 @@ FUZZ_SECONDS ?= 60
 # WERROR=ON turns warnings into errors, as the CI builds do.
 WERROR ?= OFF
 
-.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick format
+.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick format \
+        windows test-windows
 
 deps:
 	@scripts/install-deps.sh
@@ -29,6 +30,28 @@ sample: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# oxtrel.exe and oxtrel-pack.exe for 64-bit Windows, cross-built with MinGW-w64: one static file
+# each. libdeflate is built for Windows once, from Debian's source package, and cached outside the
+# tree (scripts/build-libdeflate-mingw.sh); so is the Wine prefix the tests run in.
+WINDOWS_BUILD ?= build-windows
+MINGW_PACKAGES = g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
+WINE_PACKAGES = wine wine64
+
+windows: deps
+	@scripts/install-deps.sh $(MINGW_PACKAGES)
+	@prefix=$$(scripts/build-libdeflate-mingw.sh) && \
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DLIBDEFLATE_INCLUDE_DIR=$$prefix/include -DLIBDEFLATE_LIBRARY=$$prefix/lib/libdeflate.a \
+	  -DOXTREL_PYTHON=OFF -DOXTREL_BENCH=OFF -DOXTREL_WERROR=$(WERROR) >/dev/null
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target oxtrel oxtrel-pack
+
+# The suite's portable part and the programs' own tests under Wine, headless; the programs are
+# compared with the Linux build's on the same archives and trees.
+test-windows: windows build
+	@scripts/install-deps.sh $(WINE_PACKAGES)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target oxtrel_windows_tests
+	scripts/test-windows.sh $(WINDOWS_BUILD) $(BUILD)
 
 # The benchmark builds Release in its own tree and keeps its corpora in /dev/shm.
 RELEASE_BUILD ?= build-release
@@ -72,4 +95,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
