@@ -48,6 +48,14 @@ SystemError openChildOnce(HANDLE parent, const std::string& name, ULONG disposit
 
 SystemError openOrMake(HANDLE parent, const std::string& name, bool create, bool follow, Directory& directory) {
   if (!windows_names::componentAllowed(name)) return EINVAL;
+  // The native call has no "." entry to open: the directory itself is a second handle to it.
+  if (name.empty() || name == ".") {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), parent, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+      return lastError();
+    directory.reset(windows::nativeOf(copy));
+    return 0;
+  }
   SystemError error = openChildOnce(parent, name, FILE_OPEN, follow, directory);
   if (error != ENOENT || !create) return error;
   error = openChildOnce(parent, name, FILE_CREATE, follow, directory);
