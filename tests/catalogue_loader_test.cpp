@@ -1,7 +1,6 @@
 #include "catalogue/catalogue_loader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 

@@ -45,7 +45,7 @@ struct RecordWalker {
     if (settings.mode == RunMode::toStdout) return send(record);
 
     OutputPath output = splitOutputPath(belowDataRoot(path));
-    if (output.hasDotDot) return problem(EventKind::unsafePath, record);
+    if (output.unsafe) return problem(EventKind::unsafePath, record);
     // The system could not name it whole; walking it piece by piece would only cost time.
     if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
     if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/write_order.h"
 #include "platform/platform.h"
 
 namespace oxtrel::platform {
@@ -101,7 +102,8 @@ TEST(WindowsPlatform, PublishingReplacesWholeAndLeavesNoTemporary) {
   // Which spelling stays is the file system's choice (NTFS takes the new one, Wine keeps the old).
   std::vector<std::string> names = scratch.names();
   ASSERT_EQ(names.size(), 2u);
-  EXPECT_EQ(nameKey(names[0]), nameKey("a.txt"));
+  std::string one, other;
+  EXPECT_EQ(nameKey(names[0], one), nameKey("a.txt", other));
   EXPECT_EQ(names[1], "dir");
 
   // A range of another file is copied as the bytes are.
@@ -138,7 +140,18 @@ TEST(WindowsPlatform, NamesFoldAsTheFileSystemDoes) {
       {"\xce\xa9mega", "\xcf\x89MEGA", true}, {"\xd0\xb4\xd0\xbe\xd0\xbc", "\xd0\x94\xd0\x9e\xd0\x9c", true},
       {"a", "b", false}, {"a.txt", "a.txt ", false}, {"e", "\xc3\xa9", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(nameKey(c.a) == nameKey(c.b), c.same) << c.a << " / " << c.b;
+  std::string a, b;
+  for (const Case& c : cases) EXPECT_EQ(nameKey(c.a, a) == nameKey(c.b, b), c.same) << c.a << " / " << c.b;
+}
+
+// Case twins are one file here, so a parallel run must order them as it orders a repeated path.
+TEST(WindowsPlatform, WriteOrderTakesCaseTwinsAsOnePath) {
+  const std::vector<std::string_view> paths = {"Dir\\File.txt", "dir\\file.TXT", "DIR\\other", "dir\\CON", "x\\y"};
+  WriteOrder order = planWriteOrder(paths);
+  EXPECT_EQ(std::vector<uint32_t>(waitsOf(order, 1).begin(), waitsOf(order, 1).end()), std::vector<uint32_t>{0});
+  EXPECT_TRUE(waitsOf(order, 2).empty());
+  EXPECT_TRUE(waitsOf(order, 3).empty());  // refused before the file system is looked at
+  EXPECT_TRUE(waitsOf(order, 4).empty());
 }
 
 TEST(WindowsPlatform, PathsLongerThan260CharactersWork) {

@@ -155,16 +155,18 @@ SystemError listDirectory(const std::string& path, bool followLink, std::vector<
 }
 
 // The system's own upper-case table, as the file system folds names to compare them.
-std::string nameKey(std::string_view name) {
+std::string_view nameKey(std::string_view name, std::string& buffer) {
   std::u16string text = windows_names::decode(name);
-  if (text.empty()) return {};
   std::u16string upper(text.size(), u'\0');
-  int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(text.data()),
-                             int(text.size()), reinterpret_cast<LPWSTR>(upper.data()), int(upper.size()), nullptr,
-                             nullptr, 0);
-  if (length <= 0) return windows_names::encodeUtf8(text);
-  upper.resize(size_t(length));
-  return windows_names::encodeUtf8(upper);
+  int length = text.empty() ? 0
+                            : LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(text.data()),
+                                            int(text.size()), reinterpret_cast<LPWSTR>(upper.data()), int(upper.size()),
+                                            nullptr, nullptr, 0);
+  upper.resize(size_t(std::max(length, 0)));
+  buffer = windows_names::encodeUtf8(length > 0 ? upper : text);
+  return buffer;
 }
+
+bool nameAllowed(std::string_view name) { return windows_names::componentAllowed(name); }
 
 }  // namespace oxtrel::platform
