@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests under Wine, headless: the portable suite, then the programs,
 # compared with the Linux build's on the same archives and trees.
+# pytest is Debian's, for the system interpreter.
 # Usage: scripts/test-windows.sh <windows-build-dir> <linux-build-dir>
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,4 +21,4 @@ wineserver -p 60
 
 "$WINE" "$windows_build/oxtrel_windows_tests.exe" --gtest_brief=1
 OXTREL_WINDOWS_BUILD=$windows_build OXTREL_LINUX_BUILD=$linux_build \
-  python3 -m pytest -q -p no:cacheprovider tests/windows
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/windows

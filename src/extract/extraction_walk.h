@@ -68,7 +68,7 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 // then at most one of, checked in this order:
 //   unsafePath                         a ".." component, a name the system would misread (a device
 //                                      or a data stream on Windows), or a link below data
-//   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
+//   cannotWrite (ENAMETOOLONG)         the output path reaches platform::kLongestPath; nothing is made
 //   keptExisting                       keepExisting and a file is already there
 //   truncatedPayload                   the payload runs past the end of the archive
 //   unpackFailed                       the compressed payload cannot be inflated

@@ -125,6 +125,10 @@ SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool c
 // directory at the same time is not an error.
 SystemError openChild(NativeHandle parent, const std::string& name, bool create, Directory& directory);
 
+// An output path this long (in bytes, below and including `data`) or longer is refused as too
+// long, on every system alike: Linux's PATH_MAX, well within what Windows takes in its \\?\ form.
+inline constexpr size_t kLongestPath = 4096;
+
 // Whether anything (a file, a link, a directory) stands at name in directory.
 bool existsAt(NativeHandle directory, const std::string& name);
 
