@@ -30,8 +30,11 @@ TEST(NameSpelling, PathsTheFileSystemTakesAsOneGiveTheSameRunForEveryJobCount) {
   TestArchive archive;
   for (const char* spelling : kSpellings) {
     TestFolder folder{spelling};
-    for (int i = 0; i < kFiles; ++i)
-      folder.files.push_back({"f" + std::to_string(i) + ".txt", bytesOf(std::string(spelling) + std::to_string(i))});
+    for (int i = 0; i < kFiles; ++i) {
+      std::string number = std::to_string(i), contents = spelling;
+      contents.append(number);
+      folder.files.push_back({"f" + number + ".txt", bytesOf(contents)});
+    }
     // A file where a later spelling needs a directory, on a case-folding system.
     if (spelling == std::string("dIr")) folder.files.push_back({"sub", bytesOf("a file")});
     archive.folders.push_back(std::move(folder));
@@ -72,7 +75,9 @@ TEST(NameSpelling, PathsTheFileSystemTakesAsOneGiveTheSameRunForEveryJobCount) {
       << firstOut;
   for (const auto& [path, contents] : firstTree) {
     std::string name = path.substr(path.find_last_of("/\\") + 1);
-    if (name.starts_with("f")) EXPECT_EQ(contents, "dir" + name.substr(1, name.size() - 5)) << path;
+    if (name.starts_with("f")) {
+      EXPECT_EQ(contents, "dir" + name.substr(1, name.size() - 5)) << path;
+    }
   }
 }
 
