@@ -11,25 +11,55 @@ FUZZ_SECONDS ?= 60
 # WERROR=ON turns warnings into errors, as the CI builds do.
 WERROR ?= OFF
 
-.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick format \
-        windows test-windows
+# `make install` puts the programs, manual pages, completions and library under PREFIX.
+PREFIX ?= /usr/local
+DIST_BUILD ?= build-dist
+
+.PHONY: deps programs build run sample test install clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench \
+	bench-quick format dist test-dist \
+	windows test-windows
 
 deps:
 	@scripts/install-deps.sh
 
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_WERROR=$(WERROR)
+
+# Only the two programs and the library objects they link. A first configuration leaves out the
+# tests, benchmark tools and Python module, whose dependencies it has not installed; a tree that
+# `make build` configured keeps them.
+programs:
+	@scripts/install-deps.sh --programs
+	$(CONFIGURE) $$(test -f $(BUILD)/CMakeCache.txt || echo -DOXTREL_TESTS=OFF -DOXTREL_BENCH=OFF -DOXTREL_PYTHON=OFF) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target oxtrel oxtrel-pack
+
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_WERROR=$(WERROR) >/dev/null
+	$(CONFIGURE) -DOXTREL_TESTS=ON -DOXTREL_BENCH=ON -DOXTREL_PYTHON=ON >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run: programs
 	$(BUILD)/oxtrel "$(ARCHIVE)"
 
 # Repacks the bundled sample after its tree has changed.
-sample: build
+sample: programs
 	$(BUILD)/oxtrel-pack --compress examples/sample.vrk examples/sample
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: programs
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Release artifacts and their checksums in dist/: see README "Building a release".
+dist:
+	@scripts/install-deps.sh --programs dpkg-dev zip python3-dev pybind11-dev python3-pybind11 python3-setuptools \
+		python3-pip python3-wheel
+	scripts/make-dist.sh $(DIST_BUILD) dist
+
+# Installs and runs each artifact as a user would; needs the build tree's programs to compare with.
+test-dist: dist programs
+	@scripts/install-deps.sh --programs lintian man-db pkg-config python3-venv unzip
+	scripts/test-dist.sh dist $(BUILD)
 
 # oxtrel.exe and oxtrel-pack.exe for 64-bit Windows, cross-built with MinGW-w64: one static file
 # each. libdeflate is built for Windows once, from Debian's source package, and cached outside the
@@ -38,7 +68,7 @@ WINDOWS_BUILD ?= build-windows
 MINGW_PACKAGES = g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
 WINE_PACKAGES = wine wine64
 
-windows: deps
+windows:
 	@scripts/install-deps.sh $(MINGW_PACKAGES)
 	@prefix=$$(scripts/build-libdeflate-mingw.sh) && \
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
@@ -48,7 +78,7 @@ windows: deps
 
 # The suite's portable part and the programs' own tests under Wine, headless; the programs are
 # compared with the Linux build's on the same archives and trees.
-test-windows: windows build
+test-windows: windows programs
 	@scripts/install-deps.sh $(WINE_PACKAGES)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target oxtrel_windows_tests
 	scripts/test-windows.sh $(WINDOWS_BUILD) $(BUILD)
@@ -95,4 +125,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD) $(DIST_BUILD) dist
