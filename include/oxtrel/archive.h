@@ -4,7 +4,9 @@
 //
 // Ownership: an Archive owns its open file and the catalogue read from it; it is move-only and
 // closes the file when it goes. Entries, and every reference or span taken from an Archive, stay
-// valid as long as the Archive does and is not moved from.
+// valid as long as the Archive does and is not moved from. An Archive that was moved from holds
+// nothing: it has no entries and no path, finds and matches nothing, and readEntry, streamEntry
+// and extract fail with invalidArgument.
 //
 // Thread safety: an Archive does not change after openArchive (its entry list is made once, on
 // first use). Any number of threads may call entries, entryAt, findEntry, matchEntries, readEntry,
@@ -66,8 +68,8 @@ OXTREL_API const std::string& archivePath(const Archive& archive);
 // Every record in table order, unnamed ones too. The list is made on the first call and kept.
 OXTREL_API std::span<const Entry> entries(const Archive& archive);
 
-// The number of records, and record `index` (below entryCount) made on demand and not kept: for
-// walking a large archive without holding every entry at once.
+// The number of records, and record `index` (below entryCount; past it an empty Entry) made on
+// demand and not kept: for walking a large archive without holding every entry at once.
 OXTREL_API size_t entryCount(const Archive& archive);
 OXTREL_API Entry entryAt(const Archive& archive, size_t index);
 

@@ -98,13 +98,22 @@ Result<Archive> openArchive(const std::string& path) {
   return archive;
 }
 
-const std::string& archivePath(const Archive& archive) { return archive.state->path; }
+Error movedFrom() { return Error{ErrorKind::invalidArgument, 0, "an archive that was moved from"}; }
 
-std::span<const Entry> entries(const Archive& archive) { return withEntries(archive).entries; }
+const std::string& archivePath(const Archive& archive) {
+  static const std::string none;
+  return archive.state ? archive.state->path : none;
+}
 
-size_t entryCount(const Archive& archive) { return archive.state->folderStarts.back(); }
+std::span<const Entry> entries(const Archive& archive) {
+  if (!archive.state) return {};
+  return withEntries(archive).entries;
+}
+
+size_t entryCount(const Archive& archive) { return archive.state ? archive.state->folderStarts.back() : 0; }
 
 Entry entryAt(const Archive& archive, size_t index) {
+  if (!archive.state || index >= entryCount(archive)) return {};
   const ArchiveState& state = *archive.state;
   // The folder holding record `index` is the last one starting at or before it.
   auto next = std::upper_bound(state.folderStarts.begin(), state.folderStarts.end(), index);
@@ -113,6 +122,7 @@ Entry entryAt(const Archive& archive, size_t index) {
 }
 
 const Entry* findEntry(const Archive& archive, std::string_view path) {
+  if (!archive.state) return nullptr;
   const ArchiveState& state = withEntries(archive);
   auto found = state.byPath.find(foldedPath(path));
   return found == state.byPath.end() ? nullptr : &state.entries[found->second];
@@ -120,6 +130,7 @@ const Entry* findEntry(const Archive& archive, std::string_view path) {
 
 EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
                           const std::vector<std::string>& excludes) {
+  if (!archive.state) return {{}, patterns};
   const ArchiveState& state = *archive.state;
   EntrySelection selection = selectEntries(state.catalogue, state.index, patterns, excludes);
   EntryMatches matches;
@@ -137,6 +148,7 @@ std::string consolePath(const Entry& entry) {
 }
 
 Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry) {
+  if (!archive.state) return movedFrom();
   const ArchiveState& state = *archive.state;
   const std::string& where = entry.path.empty() ? entry.folder : entry.path;
   if (!fileHolds(state.file, entry.offset, entry.storedSize)) return Error{ErrorKind::truncated, 0, where};

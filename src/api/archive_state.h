@@ -30,6 +30,9 @@ struct ArchiveState {
   std::unordered_map<std::string, size_t> byPath;
 };
 
+// What every call that can fail answers for an Archive that was moved from.
+Error movedFrom();
+
 // The key findEntry compares: ASCII letters lowered, '\' read as '/', empty components dropped.
 // Hidden by name: the file that defines it is built visible.
 std::string foldedPath(std::string_view path);

@@ -104,17 +104,23 @@ SystemError openChild(NativeHandle parent, const std::string& name, bool create,
   return openOrMake(handleOf(parent), name, create, false, directory);
 }
 
-bool existsAt(NativeHandle directory, const std::string& name) {
-  if (!windows_names::componentAllowed(name)) return false;
+SystemError statusAt(NativeHandle directory, const std::string& name, FileStatus& status) {
+  if (!windows_names::componentAllowed(name)) return EINVAL;
   HANDLE opened = INVALID_HANDLE_VALUE;
-  NTSTATUS status = windows::openRelative(handleOf(directory), name, FILE_READ_ATTRIBUTES, FILE_OPEN,
+  NTSTATUS result = windows::openRelative(handleOf(directory), name, FILE_READ_ATTRIBUTES, FILE_OPEN,
                                           FILE_OPEN_REPARSE_POINT, opened);
-  if (NT_SUCCESS(status)) {
-    CloseHandle(opened);
-    return true;
-  }
-  // Something stands there that this process may not open, or that is being deleted.
-  return status == NTSTATUS(0xC0000022L) || status == NTSTATUS(0xC0000043L) || status == NTSTATUS(0xC0000056L);
+  if (missing(result)) return ENOENT;
+  if (!NT_SUCCESS(result)) return windows::errnoOfStatus(result);
+  File file(windows::nativeOf(opened));
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag) ||
+      !GetFileInformationByHandle(opened, &info))
+    return lastError();
+  status.kind = kindOfEntry(tag.FileAttributes, tag.ReparseTag);
+  status.size = status.kind == FileKind::regular ? (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow : 0;
+  status.identity = {info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return 0;
 }
 
 SystemError listDirectory(const std::string& path, bool followLink, std::vector<DirectoryEntry>& entries,

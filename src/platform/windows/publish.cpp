@@ -19,8 +19,6 @@ using windows::handleOf;
 
 namespace {
 
-constexpr ULONG kDeleteOnClose = 0x00001000;  // FILE_DELETE_ON_CLOSE
-
 // A fresh hidden temporary name for this process, of a fixed short length, so a final name at
 // the file system's length limit can still be written. One counter serves every publisher of
 // the process, so threads publishing into the same directory never pick the same name.
@@ -30,20 +28,6 @@ std::string nameTemporary(const Publisher& publisher) {
   std::snprintf(name, sizeof name, ".oxtrel-%llu-%llu.tmp", static_cast<unsigned long long>(publisher.processId),
                 static_cast<unsigned long long>(temporaries.fetch_add(1, std::memory_order_relaxed)));
   return name;
-}
-
-// The process id in a name that is exactly ".oxtrel-<pid>-<n>.tmp"; 0 for any other name.
-uint64_t temporaryOwner(std::string_view name) {
-  constexpr std::string_view kPrefix = ".oxtrel-", kSuffix = ".tmp";
-  if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix)) return 0;
-  name = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
-  size_t dash = name.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash > 10 || dash + 1 == name.size()) return 0;
-  auto digits = [](std::string_view text) { return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }); };
-  if (!digits(name.substr(0, dash)) || !digits(name.substr(dash + 1))) return 0;
-  uint64_t pid = 0;
-  for (char c : name.substr(0, dash)) pid = pid * 10 + uint64_t(c - '0');
-  return pid;
 }
 
 SystemError createTemporary(Publisher& publisher, HANDLE directory, File& file) {
@@ -118,30 +102,17 @@ SystemError publishFile(Publisher& publisher, NativeHandle directory, const std:
   return error != 0 ? error : closed;
 }
 
-void sweepTemporaries(const Publisher& publisher, NativeHandle directory) {
-  std::vector<uint64_t> block(64 * 1024 / sizeof(uint64_t));
-  std::vector<std::string> dead;
-  FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
-  while (GetFileInformationByHandleEx(handleOf(directory), request, block.data(), DWORD(block.size() * sizeof(uint64_t)))) {
-    request = FileIdBothDirectoryInfo;
-    auto* record = reinterpret_cast<const uint8_t*>(block.data());
-    for (;;) {
-      const auto& info = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
-      std::string name = windows_names::encodeUtf8(
-          std::u16string_view(reinterpret_cast<const char16_t*>(info.FileName), info.FileNameLength / sizeof(WCHAR)));
-      uint64_t owner = temporaryOwner(name);
-      if (owner != 0 && owner != publisher.processId && processGone(owner)) dead.push_back(std::move(name));
-      if (info.NextEntryOffset == 0) break;
-      record += info.NextEntryOffset;
-    }
-  }
-  for (const std::string& name : dead) {
-    HANDLE opened = INVALID_HANDLE_VALUE;
-    if (NT_SUCCESS(windows::openRelative(handleOf(directory), name, DELETE, FILE_OPEN,
-                                         FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | kDeleteOnClose, opened)))
-      CloseHandle(opened);
-  }
-}
+// Temporaries are not marked here (see markTemporary), so a sweep finds none it may remove: a
+// killed run's temporary stays, and the file under the final name is the whole older one.
+void sweepTemporaries(const Publisher&, NativeHandle) {}
+
+// Windows keeps no mark with a file that every file system and Wine carry (an alternate data
+// stream would need NTFS), so temporaries go unmarked.
+SystemError markTemporary(NativeHandle, const std::string&) { return ENOTSUP; }
+
+void unmarkTemporary(NativeHandle) {}
+
+bool isMarkedTemporary(NativeHandle, const std::string&) { return false; }
 
 SystemError fillFile(NativeHandle file, const Content& content, PublishOptions&) {
   if (!content.range) return writeFully(file, content.bytes, std::nullopt);
