@@ -196,3 +196,23 @@ def test_length_and_iteration_outlive_close(packed):
     archive.close()
     assert len(archive) == len(files)
     assert list(archive) == listed
+
+
+def test_random_paths_and_patterns_raise_only_oxtrel_errors(packed, tmp_path):
+    # Paths and patterns of arbitrary bytes and text, through every call that takes them: each
+    # answers or raises an oxtrel.Error, never an encoding or binding error.
+    import random
+    rng = random.Random(20)
+    alphabet = [b"a", b"/", b"\\", b"*", b"**", b"?", b"[", b"]", b"!", b".", b"..", b"\xe9", b"\xff", b"\x01", b"A"]
+    archive_path, _ = packed
+    with oxtrel.open(archive_path) as archive:
+        for round_ in range(300):
+            raw = b"".join(rng.choice(alphabet) for _ in range(rng.randrange(8)))
+            value = raw if round_ % 2 else os.fsdecode(raw)
+            try:
+                found = archive.find(value)
+                assert found is None or isinstance(found, oxtrel.Entry)
+                archive.test(patterns=[value], excludes=[raw], check=False)
+                oxtrel.pack_entries([(value, b"x")], tmp_path / "r.vrk")
+            except oxtrel.Error:
+                pass
