@@ -4,6 +4,8 @@
 #include <functional>
 #include <unordered_map>
 
+#include "platform/platform.h"
+
 namespace oxtrel {
 
 namespace {
@@ -13,9 +15,12 @@ constexpr uint32_t kNone = UINT32_MAX;
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
+// A component is keyed by the file system's idea of its name, so that two spellings of one file
+// (case twins on Windows) are one path here too.
 uint64_t childKey(uint64_t parent, std::string_view component) {
+  thread_local std::string folded;
   // splitmix64's finaliser over the parent key and the component's own hash.
-  uint64_t x = parent ^ (std::hash<std::string_view>{}(component) + 0x9e3779b97f4a7c15u);
+  uint64_t x = parent ^ (std::hash<std::string_view>{}(platform::nameKey(component, folded)) + 0x9e3779b97f4a7c15u);
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
   x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
   return x ^ (x >> 31);
@@ -35,7 +40,8 @@ ParsedPath parsePath(std::string_view path) {
   size_t start = 0;
   for (size_t i = 0; i <= path.size(); ++i) {
     if (i < path.size() && !isSeparator(path[i])) continue;
-    if (path.substr(start, i - start) == "..") return {};
+    std::string_view component = path.substr(start, i - start);
+    if (component == ".." || !platform::nameAllowed(component)) return {};
     start = i + 1;
   }
   size_t last = path.find_last_of("/\\");

@@ -15,11 +15,13 @@
 //     directory does: it waits for every earlier entry that needs that directory, and so may
 //     make it (for a folder with an empty name, that is `data`, which every entry may make).
 // An entry whose file name is empty or "." writes no file but still needs its directories. A path
-// with a ".." component is refused before the file system is looked at, and an empty path stands
+// with a ".." component, or a name the system would misread (platform::nameAllowed), is refused
+// before the file system is looked at, and an empty path stands
 // for an entry that touches nothing (an unmatched record, say): neither waits nor is waited for.
 //
-// Everything else runs freely. Paths are compared through 64-bit hashes of their components: a
-// collision can only add a wait, never lose one.
+// Everything else runs freely. Paths are compared through 64-bit hashes of their components, each
+// as the file system compares names (platform::nameKey: case-folded on Windows): a collision can
+// only add a wait, never lose one.
 
 #include <cstdint>
 #include <span>

@@ -125,6 +125,10 @@ SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool c
 // directory at the same time is not an error.
 SystemError openChild(NativeHandle parent, const std::string& name, bool create, Directory& directory);
 
+// An output path this long (in bytes, below and including `data`) or longer is refused as too
+// long, on every system alike: Linux's PATH_MAX, well within what Windows takes in its \\?\ form.
+inline constexpr size_t kLongestPath = 4096;
+
 // The status of what stands at name in directory: a symbolic link is described, not followed.
 // ENOENT when nothing does.
 SystemError statusAt(NativeHandle directory, const std::string& name, FileStatus& status);
@@ -141,8 +145,16 @@ SystemError listDirectory(const std::string& path, bool followLink, std::vector<
                           std::string& failedEntry);
 
 // The form of a name under which this system's file system finds it: two names with the same
-// key are one entry of a directory. The exact bytes on POSIX.
-std::string nameKey(std::string_view name);
+// key are one entry of a directory. The exact bytes on POSIX (name itself is returned); on
+// Windows the name upper-cased by the system's table, written into buffer.
+std::string_view nameKey(std::string_view name, std::string& buffer);
+
+// False for a name that this system would read as something other than a plain name, so that
+// creating it could touch another file or a device: on Windows a ':' (a data stream), the
+// characters < > " | ? * and control bytes, a reserved device name (CON, NUL, COM1, ...) with
+// or without an extension, a name ending in a dot or a space. Always true on POSIX. ".." is the
+// caller's to refuse; "" and "." are allowed.
+bool nameAllowed(std::string_view name);
 
 // ---- Publishing extracted files -------------------------------------------------------------
 
