@@ -51,10 +51,10 @@ install: programs
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # Release artifacts and their checksums in dist/: see README "Building a release".
-dist:
+dist: windows
 	@scripts/install-deps.sh --programs dpkg-dev zip python3-dev pybind11-dev python3-pybind11 python3-setuptools \
 		python3-pip python3-wheel
-	scripts/make-dist.sh $(DIST_BUILD) dist
+	scripts/make-dist.sh $(DIST_BUILD) dist $(WINDOWS_BUILD)
 
 # Installs and runs each artifact as a user would; needs the build tree's programs to compare with.
 test-dist: dist programs

@@ -38,6 +38,7 @@ const char* kindName(oxtrel::ErrorKind kind) {
     case oxtrel::ErrorKind::tooLarge: return "tooLarge";
     case oxtrel::ErrorKind::invalidArgument: return "invalidArgument";
     case oxtrel::ErrorKind::notFound: return "notFound";
+    case oxtrel::ErrorKind::stopped: return "stopped";
   }
   return "error";
 }

@@ -89,6 +89,26 @@ def test_pack_then_read_back_and_pack_refusals(tmp_path):
     assert not (tmp_path / "x.vrk").exists()
 
 
+def test_paths_holding_a_nul_and_file_folder_clashes_are_refused(packed, tmp_path):
+    archive_path, _ = packed
+    (tmp_path / "tree").mkdir()
+    (tmp_path / "tree" / "f").write_bytes(b"x")
+    calls = [
+        lambda: oxtrel.pack(str(tmp_path / "tree") + "\0x", tmp_path / "x.vrk"),
+        lambda: oxtrel.pack(tmp_path / "tree", str(tmp_path / "x.vrk") + "\0x"),
+        lambda: oxtrel.pack_entries([("a\0b", b"1")], tmp_path / "x.vrk"),
+        lambda: oxtrel.pack_entries([("a", str(tmp_path / "tree" / "f") + "\0x")], tmp_path / "x.vrk"),
+        lambda: oxtrel.pack_entries([("a", b"1"), ("a/b", b"2")], tmp_path / "x.vrk"),
+        lambda: oxtrel.open(str(archive_path) + "\0x"),
+        lambda: oxtrel.open(archive_path).extract(str(tmp_path / "out") + "\0x"),
+    ]
+    for call in calls:
+        with pytest.raises(ValueError) as raised:
+            call()
+        assert isinstance(raised.value, oxtrel.Error)
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted([archive_path.name, "tree"])
+
+
 def test_two_threads_read_one_archive(packed):
     archive_path, files = packed
     failures = []
