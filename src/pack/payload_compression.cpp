@@ -91,7 +91,9 @@ uint32_t checksumOf(std::span<const uint8_t> bytes) {
 }
 
 uint32_t combineChecksums(uint32_t first, uint32_t second, uint64_t secondLength) {
-  return uint32_t(adler32_combine64(first, second, z_off64_t(secondLength)));
+  // The combination depends only on the length modulo the Adler base, so the reduced length fits
+  // zlib's z_off_t on every system (32 bits on Windows).
+  return uint32_t(adler32_combine(first, second, z_off_t(secondLength % 65521)));
 }
 
 void storePayloadTail(uint32_t checksum, uint8_t* out) {

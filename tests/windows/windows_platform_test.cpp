@@ -179,7 +179,9 @@ TEST(WindowsPlatform, PathsLongerThan260CharactersWork) {
   ASSERT_EQ(createTemporaryBeside(target, temporary, out), 0);
   const std::string bytes = "archive bytes";
   ASSERT_EQ(writeFully(out.get(), {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, 0), 0);
-  ASSERT_EQ(commitTemporary(out, temporary, target), 0);
+  ReplaceTarget replaced;
+  ASSERT_EQ(findReplaceTarget(target, replaced), 0);
+  ASSERT_EQ(commitTemporary(out, temporary, replaced), 0);
   EXPECT_EQ(contents(target), bytes);
 }
 
