@@ -12,6 +12,7 @@ without the GIL.
 
 from __future__ import annotations
 
+import collections.abc
 import dataclasses
 import os
 from typing import Iterable, Iterator, Optional, Sequence, Tuple, Union
@@ -143,13 +144,37 @@ def _text(name: Union[str, bytes, os.PathLike]) -> str:
     return os.fsdecode(name)
 
 
+class _EntryList(collections.abc.Sequence):
+    """An archive's records in table order, each made when it is asked for."""
+
+    def __init__(self, archive: "Archive"):
+        self._archive = archive
+
+    def __len__(self) -> int:
+        return _call(self._archive._native.count)
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        count = len(self)
+        if index < 0:
+            index += count
+        if not 0 <= index < count:
+            raise IndexError("entry index out of range")
+        return self._archive._entry(index)
+
+    def __iter__(self) -> Iterator[Entry]:
+        for index in range(len(self)):
+            yield self._archive._entry(index)
+
+
 class Archive:
     """An open archive. Use oxtrel.open(); close it, or use it in a with block."""
 
     def __init__(self, path: Union[str, os.PathLike]):
         self.path = _text(path)
         self._native = _call(_oxtrel.open, self.path)
-        self._entries = tuple(Entry(*fields, index) for index, fields in enumerate(self._native.entries()))
+        self._entries = _EntryList(self)
 
     def __enter__(self) -> "Archive":
         return self
@@ -167,13 +192,19 @@ class Archive:
         return len(self._entries)
 
     def entries(self) -> Sequence[Entry]:
-        """Every record in table order, unnamed ones too."""
+        """Every record in table order, unnamed ones too. Entries are made as they are asked for,
+        so a listing of a large archive holds only the entries its caller keeps."""
         return self._entries
 
+    def _entry(self, index: int) -> Entry:
+        return Entry(*_call(self._native.entry, index), index)
+
     def find(self, path: str) -> Optional[Entry]:
-        """The entry at path (ASCII case ignored, '/' or '\\'), or None."""
+        """The entry at path ('/' or '\\', empty and "." components ignored) that an extraction
+        leaves on disk: the last with exactly that path, or else the last ignoring ASCII case;
+        None when there is none."""
         index = _call(self._native.find, path)
-        return None if index is None else self._entries[index]
+        return None if index is None else self._entry(index)
 
     def read(self, entry: Union[str, Entry]) -> bytes:
         """An entry's contents, decoded and verified."""

@@ -86,12 +86,9 @@ uint64_t nameKey(const NameHash& hash) {
 }
 
 std::vector<uint64_t> requestedNameKeys(const Catalogue& catalogue) {
-  size_t count = 0;
-  for (const Folder& folder : catalogue.folders) count += folder.files.size();
   std::vector<uint64_t> keys;
-  keys.reserve(count);
-  for (const Folder& folder : catalogue.folders)
-    for (const FileRecord& record : folder.files) keys.push_back(nameKey(record.hash));
+  keys.reserve(catalogue.files.size());
+  for (const FileRecord& record : catalogue.files) keys.push_back(nameKey(record.hash));
   return keys;
 }
 

@@ -19,14 +19,14 @@ EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
   EntrySelection selection;
   selection.includeUsed.assign(includes.size(), 0);
   bool filtering = !includes.empty() || !excludes.empty();
-  for (const Folder& folder : catalogue.folders) {
-    for (const FileRecord& record : folder.files) {
+  for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
+    for (const FileRecord& record : folderFiles(catalogue, folder)) {
       std::optional<std::string_view> name = lookup(index, record.hash);
       bool chosen = true;
       if (filtering) {
         chosen = includes.empty();
         if (name) {
-          std::string path = patternPath(folder.name, *name);
+          std::string path = patternPath(folderName(catalogue, folder), *name);
           if (!anyMatches(excludes, path)) {
             for (size_t i = 0; i < includes.size(); ++i) {
               if (!matchesPathPattern(includes[i], path)) continue;
