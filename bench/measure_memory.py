@@ -6,24 +6,37 @@ find_entry tool and the Python module's open and listing.
     bench/measure_memory.py --build BUILD_DIR --archives DIR [--skip-extract NAME ...]
 
 The build needs the benchmark tools and the Python module (a Release build with the defaults).
-Extraction goes to a scratch directory beside the archives and is removed afterwards.
+Extraction goes to a scratch directory beside the archives and is removed afterwards. Every run
+is limited to 4 GiB of address space.
 """
 
 import argparse
 import os
 import pathlib
 import re
+import resource
 import shutil
 import subprocess
 import sys
 
+# The interpreter the module is built for (Debian's), else this one.
+PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 PYTHON_LISTING = "import oxtrel, sys; a = oxtrel.open(sys.argv[1]); print(sum(1 for e in a.entries()))"
+
+
+# Runs that would take more than this much address space fail instead (exit 3 from oxtrel), so a
+# measurement never starves a shared machine.
+LIMIT = 4 << 30
+
+
+def limit_memory():
+    resource.setrlimit(resource.RLIMIT_AS, (LIMIT, LIMIT))
 
 
 def peak(command, cwd=None, env=None):
     """(peak RSS in KiB, exit status) of command."""
     run = subprocess.run(["/usr/bin/time", "-v"] + command, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.PIPE, text=True, errors="replace")
+                         stderr=subprocess.PIPE, text=True, errors="replace", preexec_fn=limit_memory)
     found = re.search(r"Maximum resident set size \(kbytes\): (\d+)", run.stderr)
     status = re.search(r"Exit status: (\d+)", run.stderr)
     return (int(found.group(1)) if found else -1, int(status.group(1)) if status else run.returncode)
@@ -48,7 +61,7 @@ def main():
             if name not in args.skip_extract:
                 runs.append((f"extract -j {jobs}", [oxtrel, "-j", jobs, str(archive)], "scratch"))
         runs.append(("find_entry", [str(build / "bench" / "find_entry"), str(archive), "f/none"], None))
-        runs.append(("python open+list", [sys.executable, "-c", PYTHON_LISTING, str(archive)], None))
+        runs.append(("python open+list", [PYTHON, "-c", PYTHON_LISTING, str(archive)], None))
         for label, command, scratch in runs:
             cwd = None
             if scratch:

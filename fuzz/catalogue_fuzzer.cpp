@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   NameIndex index = buildNameIndex({data + c.nameBlockOffset, c.header.totalNameLength}, c.header.fileCount,
                                    requestedNameKeys(c));
-  if (index.keys.size() != index.names.size() || index.text.size() > c.header.totalNameLength) std::abort();
+  if (index.keys.size() != index.names.size() || index.text.size() > c.header.totalNameLength + 1) std::abort();
   for (const FileRecord& record : c.files)
     if (std::optional<std::string_view> name = lookup(index, record.hash); name && hashFileName(*name) != record.hash)
         std::abort();
