@@ -1,18 +1,18 @@
-# The installed library: liboxtrel.a and liboxtrel.so (with SONAME) made of the core's objects,
-# the public headers, a CMake package giving oxtrel::oxtrel (shared) and oxtrel::oxtrel_static,
-# and a pkg-config file.
+# The installed library: liboxtrel.a and liboxtrel.so (with SONAME) made of the core's and the
+# platform layer's objects, the public headers, a CMake package giving oxtrel::oxtrel (shared) and
+# oxtrel::oxtrel_static, and a pkg-config file.
 set(OXTREL_PUBLIC_INCLUDES
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
   $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
-add_library(oxtrel_shared SHARED $<TARGET_OBJECTS:oxtrel_core>)
+add_library(oxtrel_shared SHARED $<TARGET_OBJECTS:oxtrel_core> $<TARGET_OBJECTS:oxtrel_platform>)
 set_target_properties(oxtrel_shared PROPERTIES OUTPUT_NAME oxtrel EXPORT_NAME oxtrel
                       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 target_include_directories(oxtrel_shared INTERFACE ${OXTREL_PUBLIC_INCLUDES})
 target_link_libraries(oxtrel_shared PRIVATE ${LIBDEFLATE_LIBRARY})
 
-add_library(oxtrel_static STATIC $<TARGET_OBJECTS:oxtrel_core>)
+add_library(oxtrel_static STATIC $<TARGET_OBJECTS:oxtrel_core> $<TARGET_OBJECTS:oxtrel_platform>)
 set_target_properties(oxtrel_static PROPERTIES OUTPUT_NAME oxtrel EXPORT_NAME oxtrel_static)
 target_include_directories(oxtrel_static INTERFACE ${OXTREL_PUBLIC_INCLUDES})
 target_link_libraries(oxtrel_static INTERFACE deflate)

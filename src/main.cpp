@@ -1,7 +1,6 @@
 // oxtrel: extracts, tests, lists or streams the files of an archive.
 
 #include <getopt.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <new>
@@ -12,6 +11,7 @@
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
+#include "platform/console.h"
 #include <oxtrel/jobs.h>
 
 #include "cli/job_option.h"
@@ -145,7 +145,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
 int run(Arguments& args) {
   const CommandOptions& options = args.options;
   bool listing = options.mode == CommandMode::list || options.mode == CommandMode::json;
-  bool automatic = !listing && isatty(STDERR_FILENO) && (!isatty(STDOUT_FILENO) || args.quiet);
+  bool automatic = !listing && platform::isTerminal(platform::StandardStream::error) && (!platform::isTerminal(platform::StandardStream::output) || args.quiet);
 
   Console console;
   console.quiet = args.quiet;
@@ -155,7 +155,7 @@ int run(Arguments& args) {
   ProgressLine progress;
   if (args.progress == 1 || (args.progress == -1 && automatic)) {
     console.progress = &progress;
-    console.linesShareProgressTerminal = console.lines == stderr || isatty(STDOUT_FILENO);
+    console.linesShareProgressTerminal = console.lines == stderr || platform::isTerminal(platform::StandardStream::output);
   }
   // A listing writes nothing that a signal could leave half done.
   if (!listing) catchStopSignals();
@@ -187,7 +187,7 @@ int dispatch(int argc, char** argv) {
 int main(int argc, char** argv) {
   guardStandardDescriptors();
   // Line-at-a-time output only helps a person watching; pipes and files get full buffering.
-  if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+  if (!platform::isTerminal(platform::StandardStream::output)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   int status = dispatch(argc, argv);
   if (!closeStandardOutput("oxtrel") && status == kExitOk) status = kExitProblem;
   return status;

@@ -208,7 +208,7 @@ RunOutcome extractInProcess(const RunSite& site, const Bytes& archive, unsigned 
   CommandOptions options;
   options.directory = site.runDir();
   options.jobs = jobs;
-  outcome.status = runCommand("/proc/self/fd/" + std::to_string(file.fd.get()), kSiteArchiveName, options, lines,
+  outcome.status = runCommand("/proc/self/fd/" + std::to_string(file.file.get()), kSiteArchiveName, options, lines,
                               nullptr);
   std::fclose(console);
   outcome.console.assign(text, length);

@@ -1,19 +1,23 @@
 // Differential: random archives full of paths that meet on the file system, extracted into trees
 // planted with files, directories and links, must give one thread's console bytes, exit status
-// and tree at every number of threads.
+// and tree at every number of threads, and where openat2 is refused or the portable calls are
+// forced.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "archive_builder.h"
 #include "process_runner.h"
 #include "scratch.h"
+#include "syscall_filter.h"
 
 namespace oxtrel {
 namespace {
@@ -97,14 +101,15 @@ std::map<std::string, std::string> digestTree(const std::string& root) {
   return tree;
 }
 
-Outcome extractWith(const Bytes& archive, uint32_t plantSeed, bool truncate, std::vector<std::string> args) {
+Outcome extractWith(const Bytes& archive, uint32_t plantSeed, bool truncate, std::vector<std::string> args,
+                    const std::function<void()>& beforeExec = {}) {
   ScratchDir dir;
   std::mt19937 rng(plantSeed);
   plant(dir.path, rng);
   Bytes bytes = archive;
   if (truncate) bytes.resize(bytes.size() - bytes.size() / 8);
   writeFile(dir / "a.vrk", bytes);
-  Outcome run{runOxtrel(args, dir.path), {}};
+  Outcome run{runOxtrel(args, dir.path, beforeExec), {}};
   fs::remove(dir / "a.vrk");
   run.tree = digestTree(dir.path);
   return run;
@@ -120,18 +125,27 @@ TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
     uint32_t plantSeed = uint32_t(rng());
     bool truncate = round % 7 == 3;
     std::vector<std::string> mode = modes[size_t(round) % modes.size()];
-    auto with = [&](const char* jobs) {
+    auto with = [&](const char* jobs, const std::function<void()>& beforeExec = {}) {
       std::vector<std::string> args = {"-j", jobs};
       args.insert(args.end(), mode.begin(), mode.end());
-      return extractWith(archive, plantSeed, truncate, args);
+      return extractWith(archive, plantSeed, truncate, args, beforeExec);
     };
     Outcome one = with("1");
+    // Each round also runs where openat2 is missing or refused, in turn, or with every portable
+    // call forced (named temporaries, copies through memory, fresh mappings too).
+    const int refusal[] = {ENOSYS, EPERM, EACCES, 0};
+    const int error = refusal[round % 4];
+    if (error == 0) setenv("OXTREL_NO_FAST_PATHS", "1", 1);
     Outcome many = with("4");
-    std::string what = "round " + std::to_string(round) + ", " + mode[0];
-    ASSERT_EQ(many.result.out, one.result.out) << what;
-    ASSERT_EQ(many.result.err, one.result.err) << what;
-    ASSERT_EQ(many.result.exitStatus, one.result.exitStatus) << what;
-    ASSERT_EQ(many.tree, one.tree) << what;
+    Outcome fallback = error != 0 ? with(round % 8 < 4 ? "4" : "1", [error] { refuseOpenat2(error); }) : with("1");
+    unsetenv("OXTREL_NO_FAST_PATHS");
+    std::string what = "round " + std::to_string(round) + ", " + mode[0] + ", refused with " + std::to_string(error);
+    for (const Outcome* other : {&many, &fallback}) {
+      ASSERT_EQ(other->result.out, one.result.out) << what;
+      ASSERT_EQ(other->result.err, one.result.err) << what;
+      ASSERT_EQ(other->result.exitStatus, one.result.exitStatus) << what;
+      ASSERT_EQ(other->tree, one.tree) << what;
+    }
   }
 }
 

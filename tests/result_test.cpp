@@ -59,9 +59,9 @@ TEST(Ownership, DescriptorsCloseWithTheirOwners) {
     ASSERT_TRUE(file.ok());
     EXPECT_FALSE(openPositionalFile(dir.path.c_str()).ok());  // a directory: opened, then refused
     PositionalFile moved = std::move(*file);
-    UniqueFd parent(open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    platform::Directory parent(open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     OutputTree tree = makeOutputTree(parent.get());
-    EXPECT_TRUE(copyOutputFile(tree, splitOutputPath("a\\copy"), {moved.fd.get(), 2, 5}).ok());
+    EXPECT_TRUE(copyOutputFile(tree, splitOutputPath("a\\copy"), {moved.file.get(), 2, 5}).ok());
     EXPECT_TRUE(writeOutputFile(tree, splitOutputPath("b\\c\\bytes"), bytesOf("xy")).ok());
     EXPECT_GT(openDescriptors(), before);
   }

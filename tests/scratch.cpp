@@ -78,8 +78,8 @@ void writeTree(const std::string& root, const std::map<std::string, std::string>
 }
 
 PositionalFile memoryFile(const Bytes& bytes) {
-  UniqueFd fd(memfd_create("archive", MFD_CLOEXEC));
-  if (!fd.valid() || write(fd.get(), bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+  platform::File fd(memfd_create("archive", MFD_CLOEXEC));
+  if (!fd.valid() || write(int(fd.get()), bytes.data(), bytes.size()) != ssize_t(bytes.size()))
     throw std::runtime_error("memfd failed");
   Result<PositionalFile> file = positionalFileFrom(std::move(fd));
   if (!file) throw std::runtime_error("memfd is not a regular file");

@@ -196,7 +196,7 @@ Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entr
 Status streamEntry(const Archive& archive, const Entry& entry, int fd) {
   Result<std::vector<uint8_t>> bytes = readEntry(archive, entry);
   if (!bytes) return std::move(bytes.error());
-  if (Status written = writeFully(fd, *bytes, std::nullopt); !written) {
+  if (Status written = writeFully(platform::NativeHandle(fd), *bytes, std::nullopt); !written) {
     written.error().where = entry.path;
     return written;
   }

@@ -1,16 +1,12 @@
 #include <oxtrel/extract.h>
 
-#include <fcntl.h>
-
-#include <cerrno>
-
 #include "api/archive_state.h"
 #include "extract/entry_selection.h"
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
 #include "extract/parallel_extraction.h"
-#include "io/unique_fd.h"
 #include "parallel/job_count.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
@@ -63,22 +59,22 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
                                                     std::to_string(kMaxJobs)};
-  UniqueFd directory;
+  platform::Directory directory;
   if (settings.destinationFd < 0 && !settings.stream && !settings.destination.empty()) {
-    directory = UniqueFd(open(settings.destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!directory.valid()) return Error{ErrorKind::cannotOpen, errno, settings.destination};
+    if (platform::SystemError error = platform::openDirectory(settings.destination, directory); error != 0)
+      return Error{ErrorKind::cannotOpen, error, settings.destination};
   }
   const ArchiveState& state = *archive.state;
   // Payloads are read in table order: mostly one forward pass over the file. Only advice.
-  posix_fadvise(state.file.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  platform::adviseSequential(state.file.file.get());
   EntrySelection selection = selectEntries(state.catalogue, state.index, settings.patterns, settings.excludes);
 
   EventBridge bridge{onEvent, onProgress};
   bridge.progress.entriesTotal = selection.entries;
   bridge.progress.bytesTotal = selection.storedBytes;
-  const int parentFd = settings.destinationFd >= 0 ? settings.destinationFd
-                       : directory.valid()          ? directory.get()
-                                                    : AT_FDCWD;
+  const platform::NativeHandle parent = settings.destinationFd >= 0 ? platform::NativeHandle(settings.destinationFd)
+                                        : directory.valid()          ? directory.get()
+                                                                     : platform::workingDirectory();
   const unsigned jobs = settings.jobs == 0 ? defaultJobCount() : settings.jobs;
   const RunMode mode = settings.stream ? RunMode::toStdout : settings.testOnly ? RunMode::test : RunMode::extract;
   WalkSettings walk{mode, settings.keepExisting, settings.stream, settings.stop};
@@ -86,9 +82,9 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   ExtractionSummary summary;
   // Streamed contents must come in table order, so that mode keeps to one thread.
   if (jobs > 1 && !settings.stream) {
-    summary = extractInParallel(state.catalogue, state.index, state.file, parentFd, selection, walk, sink, jobs);
+    summary = extractInParallel(state.catalogue, state.index, state.file, parent, selection, walk, sink, jobs);
   } else {
-    OutputTree tree = makeOutputTree(parentFd);
+    OutputTree tree = makeOutputTree(parent);
     summary = extractAll(state.catalogue, state.index, state.file, tree, selection, walk, sink);
   }
   bridge.advance();

@@ -1,8 +1,5 @@
 #include "cli/command_run.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 
@@ -10,21 +7,11 @@
 #include <oxtrel/extract.h>
 
 #include "cli/stop_signals.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
 namespace {
-
-// The directory named by -C, open for the length of the run.
-struct DirectoryHandle {
-  int fd = -1;
-  DirectoryHandle() = default;
-  DirectoryHandle(const DirectoryHandle&) = delete;
-  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
-  ~DirectoryHandle() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 bool reportUnusedPatterns(Console& console, const std::vector<std::string>& unused) {
   for (const std::string& pattern : unused) printNoMatch(console, pattern);
@@ -89,11 +76,11 @@ int extractEntries(const Archive& archive, int directoryFd, const CommandOptions
 
 int runCommand(const std::string& archivePath, const std::string& displayPath, const CommandOptions& options,
                Console& console, FILE* contents) {
-  DirectoryHandle directory;
+  // The directory named by -C, open for the length of the run.
+  platform::Directory directory;
   if (!options.directory.empty()) {
-    directory.fd = open(options.directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (directory.fd < 0) {
-      printCannotOpenDirectory(console, options.directory, errno);
+    if (platform::SystemError error = platform::openDirectory(options.directory, directory); error != 0) {
+      printCannotOpenDirectory(console, options.directory, error);
       return kExitProblem;
     }
   }
@@ -108,7 +95,7 @@ int runCommand(const std::string& archivePath, const std::string& displayPath, c
   }
   if (options.mode == CommandMode::list || options.mode == CommandMode::json)
     return listEntries(*opened, options, console);
-  return extractEntries(*opened, directory.fd, options, console, contents);
+  return extractEntries(*opened, directory.valid() ? int(directory.get()) : -1, options, console, contents);
 }
 
 }  // namespace oxtrel

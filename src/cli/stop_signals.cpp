@@ -1,12 +1,10 @@
 #include "cli/stop_signals.h"
 
-#include <signal.h>
+#include "platform/console.h"
 
 namespace oxtrel {
 
 namespace {
-
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Lock-free, so the handler may store to it.
 std::atomic<int> caught{0};
@@ -14,20 +12,12 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 void recordSignal(int signal) { caught.store(signal, std::memory_order_relaxed); }
 
-void setAction(void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
-}
-
 }  // namespace
 
-void catchStopSignals() { setAction(recordSignal); }
+void catchStopSignals() { platform::watchStopRequests(recordSignal); }
 
 void releaseStopSignals() {
-  setAction(SIG_DFL);
+  platform::restoreStopRequests();
   caught.store(0, std::memory_order_relaxed);
 }
 

@@ -92,7 +92,7 @@ struct RecordWalker {
       ++summary.written;
       return;
     }
-    finish(copyOutputFile(tree, output, {archive.fd.get(), record.offset, record.size}), record);
+    finish(copyOutputFile(tree, output, {archive.file.get(), record.offset, record.size}), record);
   }
 
   bool checkStoredHead(const FileRecord& record) {

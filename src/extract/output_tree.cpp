@@ -1,8 +1,5 @@
 #include "extract/output_tree.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 
 namespace oxtrel {
@@ -13,10 +10,10 @@ namespace {
 void sweepOnce(OutputTree& tree, OpenDirectory& dir) {
   if (dir.swept) return;
   dir.swept = true;
-  if (tree.sweptKeys.insert(dir.key).second) removeDeadTemporaries(tree.publisher, dir.fd.get());
+  if (tree.sweptKeys.insert(dir.key).second) platform::sweepTemporaries(tree.publisher, dir.handle.get());
 }
 
-Status writeContent(OutputTree& tree, const OutputPath& path, const Content& content) {
+Status writeContent(OutputTree& tree, const OutputPath& path, const platform::Content& content) {
   if (path.hasDotDot) return Error{ErrorKind::unsafePath, 0, {}};
   // A path ending in a separator names a directory, not a file.
   if (path.fileName.empty()) return Error{ErrorKind::cannotWrite, EISDIR, {}};
@@ -27,15 +24,17 @@ Status writeContent(OutputTree& tree, const OutputPath& path, const Content& con
   if (path.fileName == ".") return Error{ErrorKind::cannotWrite, EISDIR, {}};
   sweepOnce(tree, **dir);
   tree.fileName.assign(path.fileName);
-  return publishFile(tree.publisher, (*dir)->fd.get(), tree.fileName, content);
+  platform::SystemError error = platform::publishFile(tree.publisher, (*dir)->handle.get(), tree.fileName, content);
+  if (error != 0) return Error{ErrorKind::cannotWrite, error, {}};
+  return {};
 }
 
 }  // namespace
 
-OutputTree makeOutputTree(int parentFd, const OutputOptions& options) {
+OutputTree makeOutputTree(platform::NativeHandle parent, const platform::PublishOptions& options) {
   OutputTree tree;
-  tree.directories.parentFd = parentFd;
-  tree.publisher = makePublisher(options);
+  tree.directories.parent = parent;
+  tree.publisher = platform::makePublisher(options);
   return tree;
 }
 
@@ -51,15 +50,14 @@ bool outputFileExists(OutputTree& tree, const OutputPath& path) {
   Result<OpenDirectory*> dir = openDirectory(tree.directories, path, false);
   if (!dir) return false;
   tree.fileName.assign(path.fileName);
-  struct stat st;
-  return fstatat((*dir)->fd.get(), tree.fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  return platform::existsAt((*dir)->handle.get(), tree.fileName);
 }
 
 Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {
   return writeContent(tree, path, {bytes, nullptr});
 }
 
-Status copyOutputFile(OutputTree& tree, const OutputPath& path, const FileRange& source) {
+Status copyOutputFile(OutputTree& tree, const OutputPath& path, const platform::FileRange& source) {
   return writeContent(tree, path, {{}, &source});
 }
 

@@ -5,34 +5,35 @@
 // An entry's relative path (folder name + '\' + file name, with '\' and '/' both separating
 // components) is refused as unsafe when a component is "..", or when an existing component below
 // `data` is a symbolic link (`data` itself may be one). Files are published atomically (see
-// atomic_publish.h): a symbolic link standing at the file's own name is replaced, never written
-// through, and a failed or killed run never leaves a partial file under a final name. The first
-// time a run writes into a directory it removes the temporaries there whose process is gone.
+// platform::publishFile): a symbolic link standing at the file's own name is replaced, never
+// written through, and a failed or killed run never leaves a partial file under a final name.
+// The first time a run writes into a directory it removes the temporaries there whose process
+// is gone.
 
 #include <span>
 #include <string>
 #include <unordered_set>
 
 #include "common/result.h"
-#include "extract/atomic_publish.h"
-#include "extract/byte_copy.h"
 #include "extract/directory_walk.h"
 #include "extract/output_path.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
-// Move-only: it owns the descriptors of `data` and of the directories last written into. One
+// Move-only: it owns the handles of `data` and of the directories last written into. One
 // tree per thread: several trees may write below the same `data` at once (a directory another
 // tree makes first is simply used, and temporary names never collide).
 struct OutputTree {
   DirectoryCache directories;
-  Publisher publisher;
+  platform::Publisher publisher;
   std::string fileName;  // the name being written, reused for every entry
   std::unordered_set<std::string> sweptKeys;  // directories already rid of dead temporaries
 };
 
-// parentFd (AT_FDCWD for the working directory) must stay open while the tree is used.
-OutputTree makeOutputTree(int parentFd, const OutputOptions& options = {});
+// parent (platform::workingDirectory() for the working directory) must stay open while the tree
+// is used.
+OutputTree makeOutputTree(platform::NativeHandle parent, const platform::PublishOptions& options = {});
 
 // Without side effects: unsafePath when the path has a ".." component or passes through a
 // symbolic link that already exists below `data`.
@@ -49,6 +50,6 @@ bool outputFileExists(OutputTree& tree, const OutputPath& path);
 Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes);
 
 // As writeOutputFile, with the bytes taken from source. A source that ends early fails with EIO.
-Status copyOutputFile(OutputTree& tree, const OutputPath& path, const FileRange& source);
+Status copyOutputFile(OutputTree& tree, const OutputPath& path, const platform::FileRange& source);
 
 }  // namespace oxtrel

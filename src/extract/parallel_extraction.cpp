@@ -45,8 +45,8 @@ void releaseEvents(const BatchEvents& batch, const EventSink& sink) {
 }
 
 struct Worker {
-  Worker(const PositionalFile& archive, int parentFd, bool compressed, const WalkSettings& settings)
-      : tree(makeOutputTree(parentFd)), walker(makeRecordWalker(archive, tree, compressed, settings, sink)) {}
+  Worker(const PositionalFile& archive, platform::NativeHandle parent, bool compressed, const WalkSettings& settings)
+      : tree(makeOutputTree(parent)), walker(makeRecordWalker(archive, tree, compressed, settings, sink)) {}
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
@@ -88,7 +88,7 @@ ExtractionSummary since(const ExtractionSummary& now, const ExtractionSummary& b
 }  // namespace
 
 ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
-                                    int parentFd, const EntrySelection& selection, const WalkSettings& settings,
+                                    platform::NativeHandle parent, const EntrySelection& selection, const WalkSettings& settings,
                                     const EventSink& sink, unsigned jobs) {
   bool compressed = isCompressed(catalogue.header);
   std::vector<uint32_t> records = selectedRecords(catalogue, selection);
@@ -177,7 +177,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
   try {
     runOrderedJobs(
         batches.size() - 1, options,
-        [&] { return std::make_unique<Worker>(archive, parentFd, compressed, settings); }, work,
+        [&] { return std::make_unique<Worker>(archive, parent, compressed, settings); }, work,
         [&](size_t, BatchEvents&& batch) {
           releaseEvents(batch, sink);
           add(summary, batch.summary);

@@ -20,13 +20,13 @@
 
 namespace oxtrel {
 
-// As extractAll (extract and test modes) with a tree below parentFd, on `jobs` threads. An
+// As extractAll (extract and test modes) with a tree below parent, on `jobs` threads. An
 // exception thrown while a record is handled (std::bad_alloc) comes out here after the events of
 // every record before it, and those the failing one reported, have reached the sink; no later
 // record's have. A stop (WalkSettings::stop) keeps new records from starting; those started
 // are finished and reported.
 ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
-                                    int parentFd, const EntrySelection& selection, const WalkSettings& settings,
+                                    platform::NativeHandle parent, const EntrySelection& selection, const WalkSettings& settings,
                                     const EventSink& sink, unsigned jobs);
 
 }  // namespace oxtrel

@@ -1,7 +1,7 @@
 #pragma once
 
 // A regular file read by position: an owned read-only descriptor and the size it had when
-// opened. Every read names its absolute 64-bit offset (pread), so offsets up to 4 GiB - 1 work
+// opened. Every read names its absolute 64-bit offset, so offsets up to 4 GiB - 1 work
 // and no shared file position exists. Used for the archive and for the packer's source files.
 
 #include <cstddef>
@@ -9,12 +9,12 @@
 #include <span>
 
 #include "common/result.h"
-#include "io/unique_fd.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
 struct PositionalFile {
-  UniqueFd fd;
+  platform::File file;
   uint64_t size = 0;
 };
 
@@ -23,9 +23,9 @@ struct PositionalFile {
 // kind of file). noFollow refuses a symbolic link at path.
 Result<PositionalFile> openPositionalFile(const char* path, bool noFollow = false);
 
-// Takes ownership of an already open descriptor (a memory file, say); cannotOpen unless it is a
-// regular file, and the descriptor is then closed.
-Result<PositionalFile> positionalFileFrom(UniqueFd fd);
+// Takes ownership of an already open file (a memory file, say); cannotOpen unless it is a
+// regular file, and the file is then closed.
+Result<PositionalFile> positionalFileFrom(platform::File file);
 
 // True when [offset, offset + length) lies wholly inside the file.
 inline bool fileHolds(const PositionalFile& file, uint64_t offset, uint64_t length) {

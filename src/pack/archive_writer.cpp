@@ -58,7 +58,7 @@ Error about(const PlannedFile& file, Error error) {
 // No link is followed, and a file swapped for a FIFO since the scan does not block the open. A
 // file given in memory has no descriptor, only its size.
 Result<PositionalFile> openSource(const PlannedFile& file) {
-  if (file.contents) return PositionalFile{UniqueFd(), file.contents->size()};
+  if (file.contents) return PositionalFile{platform::File(), file.contents->size()};
   Result<PositionalFile> source = openPositionalFile(file.path.c_str(), true);
   if (!source) return about(file, std::move(source.error()));
   return source;

@@ -1,7 +1,5 @@
 #include "pack/pack_directory.h"
 
-#include <sys/stat.h>
-
 #include "pack/catalogue_plan.h"
 #include "pack/tree_scan.h"
 
@@ -10,8 +8,7 @@ namespace oxtrel {
 PackReport packDirectory(const std::string& directory, const std::string& archivePath,
                          const PackOptions& options) {
   std::optional<FileIdentity> existing;
-  struct stat st;
-  if (lstat(archivePath.c_str(), &st) == 0) existing = FileIdentity{st.st_dev, st.st_ino};
+  if (platform::FileStatus status; platform::statusOfPath(archivePath, status) == 0) existing = status.identity;
 
   PackReport report;
   Result<TreeScan> scan = scanTree(directory, existing);

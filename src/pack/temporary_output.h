@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "io/unique_fd.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
@@ -20,7 +20,7 @@ struct TemporaryOutput {
   // Removes the temporary unless it was committed, also when an exception unwinds.
   ~TemporaryOutput();
 
-  UniqueFd fd;
+  platform::File file;
   std::string temporaryPath;  // ".oxtrel-pack-XXXXXX" beside finalPath: never longer than that
   std::string finalPath;
 };

@@ -2,8 +2,6 @@
 
 // Finds every regular file below a directory, without following symbolic links.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
@@ -28,10 +27,7 @@ struct ScannedDirectory {
   std::vector<ScannedFile> files;       // in byte order of their names
 };
 
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-};
+using platform::FileIdentity;
 
 struct TreeScan {
   std::vector<ScannedDirectory> directories;  // only those that hold regular files
