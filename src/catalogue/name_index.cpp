@@ -68,18 +68,17 @@ struct NameScan {
   }
 };
 
-// Larger blocks are rare, and their text grows as it is found.
-constexpr uint64_t kTextReserveLimit = uint64_t(256) << 20;
-
 NameIndex indexFor(std::vector<uint64_t> wanted, uint64_t blockLength) {
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
   NameIndex index;
   index.keys = std::move(wanted);
   index.names.assign(index.keys.size(), kNameNotFound);
-  // The names found never take more than the block and a NUL: room reserved once is touched only
-  // as far as it is used, where growing by doubling would copy the text and hold it twice.
-  index.text.reserve(size_t(std::min(blockLength + 1, kTextReserveLimit)));
+  // The names found never take more than the block and a NUL. Room for ordinary names is reserved
+  // once and touched only as far as it is used, where growing by doubling would copy the text and
+  // hold it twice; a block far larger than its records' names (a hole, say) is not trusted with more.
+  uint64_t ordinary = std::max<uint64_t>(64 * 1024, 32 * uint64_t(index.keys.size()));
+  index.text.reserve(size_t(std::min(blockLength + 1, ordinary)));
   return index;
 }
 

@@ -63,11 +63,23 @@ struct Worker {
   RecordWalkerPtr walker;
 };
 
-// The selected records, by their place in the catalogue.
-std::vector<uint32_t> selectedRecords(const Catalogue& catalogue, const EntrySelection& selection) {
-  std::vector<uint32_t> records;
+// The selected records, by their place in the catalogue; with every record selected, the
+// places themselves, held as nothing.
+struct SelectedRecords {
+  std::vector<uint32_t> places;
+  size_t count = 0;
+  size_t operator[](size_t r) const { return places.empty() ? r : places[r]; }
+};
+
+SelectedRecords selectedRecords(const Catalogue& catalogue, const EntrySelection& selection) {
+  SelectedRecords records;
+  if (selection.chosen.empty()) {
+    records.count = catalogue.files.size();
+    return records;
+  }
   for (size_t r = 0; r < catalogue.files.size(); ++r)
-    if (isSelected(selection, r)) records.push_back(uint32_t(r));
+    if (isSelected(selection, r)) records.places.push_back(uint32_t(r));
+  records.count = records.places.size();
   return records;
 }
 
@@ -91,7 +103,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
                                     platform::NativeHandle parent, const EntrySelection& selection, const WalkSettings& settings,
                                     const EventSink& sink, unsigned jobs) {
   bool compressed = isCompressed(catalogue.header);
-  std::vector<uint32_t> records = selectedRecords(catalogue, selection);
+  const SelectedRecords records = selectedRecords(catalogue, selection);
   auto folderOf = [&](size_t r) { return folderOfRecord(catalogue, records[r]); };
   auto pathOf = [&](size_t r) {
     std::optional<std::string_view> name = lookup(index, catalogue.files[records[r]].hash);
@@ -99,19 +111,19 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
   };
   // A batch's events hold its entries' paths until they are released: the paths count as bytes
   // too, so a batch of long names stays as small as one of large payloads.
-  std::vector<size_t> batches = batchBoundaries(records.size(), kRecordBatch, [&](size_t r) -> uint64_t {
+  std::vector<size_t> batches = batchBoundaries(records.count, kRecordBatch, [&](size_t r) -> uint64_t {
     EntryPathParts path = pathOf(r);
     return path.present ? catalogue.files[records[r]].size + 2 * (path.folder.size() + path.name.size()) : 0;
   });
-  WriteOrder order = planWriteOrder(records.size(), pathOf);
-  std::vector<uint8_t> waitedFor(records.size());
+  WriteOrder order = planWriteOrder(records.count, pathOf);
+  std::vector<uint8_t> waitedFor(order.waits.empty() ? 0 : records.count);
   for (uint32_t w : order.waits) waitedFor[w] = 1;
-  auto states = std::make_unique<std::atomic<uint8_t>[]>(records.size());
+  auto states = std::make_unique<std::atomic<uint8_t>[]>(records.count);
 
   auto settle = [&](size_t first, size_t end, RecordState state) {
     for (size_t r = first; r < end; ++r) {
       states[r].store(state, std::memory_order_release);
-      if (waitedFor[r]) states[r].notify_all();
+      if (!waitedFor.empty() && waitedFor[r]) states[r].notify_all();
     }
   };
   auto mayStart = [&](size_t record) {

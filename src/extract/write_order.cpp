@@ -137,11 +137,8 @@ std::unordered_map<uint64_t, PathState> meetingPaths(size_t count,
 WriteOrder planWriteOrder(size_t count, const std::function<EntryPathParts(size_t)>& pathOf) {
   std::unordered_map<uint64_t, PathState> states = meetingPaths(count, pathOf);
   WriteOrder order;
+  if (states.empty()) return order;
   order.first.reserve(count + 1);
-  if (states.empty()) {
-    order.first.assign(count + 1, 0);
-    return order;
-  }
   // Every entry that touches the tree may make `data` itself.
   auto data = states.find(kDataKey);
   PathSplitter splitter;

@@ -33,7 +33,7 @@
 namespace oxtrel {
 
 struct WriteOrder {
-  std::vector<uint32_t> first;  // entry i waits for waits[first[i] .. first[i + 1])
+  std::vector<uint32_t> first;  // entry i waits for waits[first[i] .. first[i + 1]); empty when no entry waits
   std::vector<uint32_t> waits;  // earlier entry indices, ascending per entry
 };
 
@@ -52,6 +52,7 @@ WriteOrder planWriteOrder(size_t count, const std::function<EntryPathParts(size_
 WriteOrder planWriteOrder(std::span<const std::string_view> paths);
 
 inline std::span<const uint32_t> waitsOf(const WriteOrder& order, size_t entry) {
+  if (order.first.empty()) return {};
   return std::span<const uint32_t>(order.waits).subspan(order.first[entry], order.first[entry + 1] - order.first[entry]);
 }
 
