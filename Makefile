@@ -11,24 +11,54 @@ FUZZ_SECONDS ?= 60
 # WERROR=ON turns warnings into errors, as the CI builds do.
 WERROR ?= OFF
 
-.PHONY: deps build run sample test clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench bench-quick format
+# `make install` puts the programs, manual pages, completions and library under PREFIX.
+PREFIX ?= /usr/local
+DIST_BUILD ?= build-dist
+
+.PHONY: deps programs build run sample test install clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench \
+	bench-quick format dist test-dist
 
 deps:
 	@scripts/install-deps.sh
 
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_WERROR=$(WERROR)
+
+# Only the two programs and the library objects they link. A first configuration leaves out the
+# tests, benchmark tools and Python module, whose dependencies it has not installed; a tree that
+# `make build` configured keeps them.
+programs:
+	@scripts/install-deps.sh --programs
+	$(CONFIGURE) $$(test -f $(BUILD)/CMakeCache.txt || echo -DOXTREL_TESTS=OFF -DOXTREL_BENCH=OFF -DOXTREL_PYTHON=OFF) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target oxtrel oxtrel-pack
+
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXTREL_WERROR=$(WERROR) >/dev/null
+	$(CONFIGURE) -DOXTREL_TESTS=ON -DOXTREL_BENCH=ON -DOXTREL_PYTHON=ON >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run: programs
 	$(BUILD)/oxtrel "$(ARCHIVE)"
 
 # Repacks the bundled sample after its tree has changed.
-sample: build
+sample: programs
 	$(BUILD)/oxtrel-pack --compress examples/sample.vrk examples/sample
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: programs
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Release artifacts and their checksums in dist/: see README "Building a release".
+dist:
+	@scripts/install-deps.sh --programs dpkg-dev zip python3-dev pybind11-dev python3-pybind11 python3-setuptools \
+		python3-pip python3-wheel
+	scripts/make-dist.sh $(DIST_BUILD) dist
+
+# Installs and runs each artifact as a user would; needs the build tree's programs to compare with.
+test-dist: dist programs
+	@scripts/install-deps.sh --programs lintian man-db pkg-config python3-venv unzip
+	scripts/test-dist.sh dist $(BUILD)
 
 # The benchmark builds Release in its own tree and keeps its corpora in /dev/shm.
 RELEASE_BUILD ?= build-release
@@ -72,4 +102,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD) $(DIST_BUILD) dist

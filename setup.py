@@ -5,9 +5,17 @@ libdeflate-dev."""
 
 import pathlib
 import re
+import sys
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+
+try:  # python3-pybind11 compiles the sources on every CPU; without it they go one by one.
+    from pybind11.setup_helpers import ParallelCompile
+
+    ParallelCompile(default=0).install()
+except ImportError:
+    pass
 
 ROOT = pathlib.Path(__file__).resolve().parent
 VERSION = re.search(r"project\(oxtrel VERSION (\d+)\.(\d+)\.(\d+)", (ROOT / "CMakeLists.txt").read_text()).groups()
@@ -29,13 +37,30 @@ class BuildWithVersionHeader(build_ext):
         super().run()
 
 
-sources = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "src").rglob("*.cpp") if p.name != "main.cpp")
+
+
+def library_sources():
+    """The library's sources for this system, as CMakeLists.txt picks them: src/cli holds the
+    command-line programs, and src/platform one implementation per system."""
+    linux = sys.platform.startswith("linux")
+    for path in sorted((ROOT / "src").rglob("*.cpp")):
+        part = path.relative_to(ROOT / "src").parts
+        if part[0] == "cli":
+            continue
+        if part[0] == "platform":
+            wanted = ("posix", "linux") if linux else ("posix",)
+            if part[1] not in wanted or (linux and path.name == "no_fast_paths.cpp"):
+                continue
+        yield str(path.relative_to(ROOT))
+
+
+sources = list(library_sources())
 native = Extension(
     "oxtrel._oxtrel",
     sources=sources + ["python/oxtrel_module.cpp"],
     include_dirs=["src", "include"],
     libraries=["deflate"],
-    extra_compile_args=["-std=c++20", "-fvisibility=hidden"],
+    extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-g0"],
     language="c++",
 )
 

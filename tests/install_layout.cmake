@@ -5,7 +5,7 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(expected bin/oxtrel bin/oxtrel-pack share/man/man1/oxtrel.1 share/man/man1/oxtrel-pack.1
+foreach(expected bin/oxtrel bin/oxtrel-pack share/man/man1/oxtrel.1.gz share/man/man1/oxtrel-pack.1.gz
                  share/bash-completion/completions/oxtrel share/bash-completion/completions/oxtrel-pack)
   if(NOT EXISTS "${PREFIX}/${expected}")
     message(FATAL_ERROR "not installed: ${expected}")
