@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "allocation_probe.h"
@@ -423,6 +425,130 @@ TEST(Api, OddRecordsAreDescribedMatchedAndStreamedAsTheCommandLineShowsThem) {
   EXPECT_EQ(placed->written, 1u);
   EXPECT_FALSE(placed->stopped);
   EXPECT_EQ(readFile(dir / "data/c/w.dds"), bytesOf("w"));
+}
+
+// Many small entries in a few folders, so a parallel run is still going when a callback acts.
+Packed packMany(const ScratchDir& dir, size_t count) {
+  Packed packed{{}, dir / "many.vrk"};
+  std::vector<PackInput> inputs;
+  for (size_t i = 0; i < count; ++i)
+    packed.files["f" + std::to_string(i % 7) + "/" + std::to_string(i) + ".nif"] = filler(100 + i % 300, uint8_t(i));
+  for (const auto& [path, bytes] : packed.files) inputs.push_back({path, bytes, {}});
+  EXPECT_TRUE(packEntries(inputs, packed.archive, {}).ok());
+  return packed;
+}
+
+size_t threadCount() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+  return count;
+}
+
+TEST(Api, StoppedMeansAnEntryWasLeftOutAtEveryJobCount) {
+  ScratchDir dir;
+  Packed packed = packMany(dir, 200);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  for (unsigned jobs : {1u, 2u, 4u}) {
+    SCOPED_TRACE(jobs);
+    // Raised before the run: nothing begins, and that is not a clean run.
+    std::atomic<int> stop{SIGINT};
+    ScratchDir early;
+    Result<ExtractReport> none = extract(*archive, {.destination = early.path, .jobs = jobs, .stop = &stop});
+    ASSERT_TRUE(none.ok());
+    EXPECT_TRUE(none->stopped);
+    EXPECT_EQ(none->written, 0u);
+    EXPECT_FALSE(none->clean());
+    // Raised once the last entry has begun: nothing was left out.
+    stop = 0;
+    ScratchDir late;
+    size_t seen = 0;
+    Result<ExtractReport> all = extract(*archive, {.destination = late.path, .jobs = jobs, .stop = &stop},
+                                        [&](const ExtractEvent& event) {
+                                          if (event.kind == ExtractEventKind::entry && ++seen == packed.files.size())
+                                            stop = SIGTERM;
+                                        });
+    ASSERT_TRUE(all.ok());
+    EXPECT_FALSE(all->stopped);
+    EXPECT_EQ(all->written, packed.files.size());
+    EXPECT_TRUE(all->clean());
+  }
+}
+
+TEST(Api, ACallbackThatThrowsLeavesNoThreadAndNoTemporary) {
+  ScratchDir dir;
+  Packed packed = packMany(dir, 400);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  const size_t threadsBefore = threadCount();
+  for (unsigned jobs : {1u, 4u})
+    for (bool fromProgress : {false, true})
+      for (size_t throwAt : {size_t(1), size_t(37), size_t(399)}) {
+        SCOPED_TRACE(::testing::Message() << jobs << " jobs, progress " << fromProgress << ", at " << throwAt);
+        ScratchDir out;
+        size_t calls = 0;
+        auto maybeThrow = [&] {
+          if (++calls == throwAt) throw std::runtime_error("caller gives up");
+        };
+        ExtractEventCallback onEvent = [&](const ExtractEvent&) { if (!fromProgress) maybeThrow(); };
+        ExtractProgressCallback onProgress = [&](const ExtractProgress&) { if (fromProgress) maybeThrow(); };
+        EXPECT_THROW((void)extract(*archive, {.destination = out.path, .jobs = jobs}, onEvent, onProgress),
+                     std::runtime_error);
+        EXPECT_EQ(threadCount(), threadsBefore);
+        // Whatever was written is whole and under its own name.
+        for (const auto& [path, contents] : snapshotTree(out.path)) {
+          if (path.ends_with("/")) continue;
+          ASSERT_TRUE(path.starts_with("data/")) << path;
+          auto source = packed.files.find(path.substr(5));
+          ASSERT_NE(source, packed.files.end()) << path;
+          EXPECT_EQ(contents, std::string(source->second.begin(), source->second.end())) << path;
+        }
+      }
+}
+
+TEST(Api, AStreamCountsOnlyWhatReachedTheDescriptor) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, false);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  // Buffered as a stream normally is: every entry fits in the buffer, none reaches the device.
+  FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  Result<ExtractReport> refused = extract(*archive, {.stream = full});
+  std::fclose(full);
+  ASSERT_TRUE(refused.ok());
+  EXPECT_EQ(refused->written, 0u);
+  EXPECT_EQ(refused->streamError, ENOSPC);
+  EXPECT_FALSE(refused->clean());
+}
+
+TEST(Api, AMovedFromArchiveAnswersWithoutCrashing) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, true);
+  Result<Archive> opened = openArchive(packed.archive);
+  ASSERT_TRUE(opened.ok());
+  Archive archive = std::move(*opened);
+  Entry entry = entries(archive).front();
+  Archive taken = std::move(archive);
+  EXPECT_TRUE(entries(archive).empty());
+  EXPECT_EQ(entryCount(archive), 0u);
+  EXPECT_EQ(entryAt(archive, 0), Entry{});
+  EXPECT_EQ(archivePath(archive), "");
+  EXPECT_FALSE(findEntry(archive, entry.path));
+  EntryMatches matches = matchEntries(archive, {"**"}, {});
+  EXPECT_TRUE(matches.indices.empty());
+  EXPECT_EQ(matches.unusedPatterns, std::vector<std::string>{"**"});
+  Result<std::vector<uint8_t>> read = readEntry(archive, entry);
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error().kind, ErrorKind::invalidArgument);
+  Status streamed = streamEntry(archive, entry, STDERR_FILENO);
+  ASSERT_FALSE(streamed.ok());
+  EXPECT_EQ(streamed.error().kind, ErrorKind::invalidArgument);
+  Result<ExtractReport> extracted = extract(archive, {.destination = dir.path});
+  ASSERT_FALSE(extracted.ok());
+  EXPECT_EQ(message(extracted.error()), "an archive that was moved from");
+  // The archive it went to is whole.
+  EXPECT_EQ(*readEntry(taken, entry), packed.files[entry.path]);
 }
 
 TEST(Api, OneArchiveReadFromSeveralThreadsAtOnce) {

@@ -1,11 +1,16 @@
 #include "catalogue/catalogue_loader.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "allocation_probe.h"
+#include "cli/command_run.h"
 #include "archive_builder.h"
 #include "catalogue/little_endian.h"
 #include "process_runner.h"
@@ -170,6 +175,35 @@ TEST(CatalogueLoader, ShortTablesAreTruncatedThroughEveryLayer) {
   // Cutting into the payloads is not the loader's business.
   for (size_t cut = tablesEnd; cut <= full.size(); ++cut)
     EXPECT_TRUE(loadBytes(Bytes(full.begin(), full.begin() + ptrdiff_t(cut))).ok());
+}
+
+TEST(CatalogueLoader, AReadErrorInsideTheTablesIsReportedAsOne) {
+  // A descriptor the kernel refuses to read from (a directory) stands for a disk that fails.
+  ScratchDir dir;
+  PositionalFile failing{platform::File(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), 4096};
+  Result<Catalogue> r = loadCatalogue(failing);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, ErrorKind::cannotRead);
+  EXPECT_EQ(r.error().systemError, EISDIR);
+
+  // The command line says what happened, distinct from a file that is too short.
+  const std::pair<Error, std::string> lines[] = {
+      {r.error(), "Error: cannot read catalogue in a.vrk: Is a directory\n"},
+      {Error{ErrorKind::cannotRead, EIO, "catalogue"}, "Error: cannot read catalogue in a.vrk: Input/output error\n"},
+      {Error{ErrorKind::cannotRead, 0, "catalogue"}, "Error: cannot read catalogue in a.vrk: it ended early\n"},
+      {Error{ErrorKind::truncated, 0, "catalogue"}, "Error: truncated catalogue in a.vrk\n"},
+      {Error{ErrorKind::cannotOpen, ENOENT, "a.vrk"}, "cannot open a.vrk\n"},
+  };
+  for (const auto& [error, expected] : lines) {
+    char* text = nullptr;
+    size_t size = 0;
+    Console console;
+    console.lines = open_memstream(&text, &size);
+    printOpenFailure(console, "a.vrk", error);
+    std::fclose(console.lines);
+    EXPECT_EQ(std::string(text, size), expected);
+    std::free(text);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -225,6 +226,39 @@ TEST(CliModes, KeepExistingLeavesFilesAloneAndDirectoryMovesTheTree) {
   EXPECT_EQ(missing.out, "cannot open directory nowhere: No such file or directory\n");
 }
 
+TEST(CliModes, KeepExistingKeepsOnlyFilesAndLinks) {
+  // What stands where each entry goes, and what -k makes of it, on one thread and on several.
+  ScratchDir dir;
+  TestArchive archive;
+  archive.folders = {{.name = "m", .files = {{.name = "file.nif", .payload = bytesOf("1")},
+                                             {.name = "link.nif", .payload = bytesOf("2")},
+                                             {.name = "dir.nif", .payload = bytesOf("3")},
+                                             {.name = "fifo.nif", .payload = bytesOf("4")},
+                                             {.name = "new.nif", .payload = bytesOf("5")}}}};
+  writeFile(dir / "a.vrk", buildArchive(archive));
+  for (const char* jobs : {"1", "3"}) {
+    std::filesystem::remove_all(dir / "data");
+    writeTree(dir.path, {{"data/m/file.nif", "MINE"}, {"data/m/dir.nif/inside", "x"}});
+    ASSERT_EQ(symlink("file.nif", (dir / "data/m/link.nif").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "data/m/fifo.nif").c_str(), 0644), 0);
+    ProcessResult r = runOxtrel({"-k", "-j", jobs, "a.vrk"}, dir.path);
+    EXPECT_EQ(r.exitStatus, 1) << jobs;
+    EXPECT_EQ(r.out,
+              "      b2        1 data\\m\\file.nif\nKept existing data\\m\\file.nif\n"
+              "      b3        1 data\\m\\link.nif\nKept existing data\\m\\link.nif\n"
+              "      b4        1 data\\m\\dir.nif\nError: cannot write data\\m\\dir.nif: Is a directory\n"
+              "      b5        1 data\\m\\fifo.nif\nError: cannot write data\\m\\fifo.nif: File exists\n"
+              "      b6        1 data\\m\\new.nif\n")
+        << jobs;
+    std::map<std::string, std::string> tree = snapshotTree(dir / "data");
+    EXPECT_EQ(tree["m/file.nif"], "MINE");
+    EXPECT_EQ(tree["m/link.nif"], "-> file.nif");
+    EXPECT_EQ(tree["m/dir.nif/inside"], "x");
+    EXPECT_EQ(tree["m/fifo.nif"], "(special)");
+    EXPECT_EQ(tree["m/new.nif"], "5");
+  }
+}
+
 TEST(CliModes, StandardOutputThatCannotBeWrittenIsAnError) {
   ScratchDir dir;
   TestArchive archive = sampleArchive(false);
@@ -284,6 +318,18 @@ TEST(CliModes, HelpUsageErrorsAndArgumentsThatLookLikeOptions) {
       {{"-O", "-l", "a.vrk"}, "oxtrel: --to-stdout and --list cannot go together\n"},
       {{"--json", "-t", "a.vrk"}, "oxtrel: --json and --test cannot go together\n"},
       {{"-q"}, "oxtrel: no archive given\n"},
+      // Each option named as it was written, whatever the option's internal code.
+      {{"--json=1", "a.vrk"}, "oxtrel: option '--json=1': --json takes no value\n"},
+      {{"--progress=1", "a.vrk"}, "oxtrel: option '--progress=1': --progress takes no value\n"},
+      {{"--li=1", "a.vrk"}, "oxtrel: option '--li=1': --list takes no value\n"},
+      {{"--j", "2", "a.vrk"}, "oxtrel: ambiguous option '--j': --json, --jobs\n"},
+      {{"a.vrk", "--frob=x"}, "oxtrel: unknown option '--frob=x'\n"},
+      {{"-q", "-Zl", "a.vrk"}, "oxtrel: unknown option '-Z'\n"},
+      {{"-lC"}, "oxtrel: -C needs a value\n"},
+      {{"a.vrk", "--dir"}, "oxtrel: --dir needs a value\n"},
+      {{"-C", "", "a.vrk"}, "oxtrel: -C needs a directory, not an empty name\n"},
+      {{"--directory=", "a.vrk"}, "oxtrel: --directory needs a directory, not an empty name\n"},
+      {{"-lC", "", "a.vrk"}, "oxtrel: -C needs a directory, not an empty name\n"},
   };
   for (const auto& [args, why] : wrong) {
     ProcessResult r = runOxtrel(args, dir.path);
@@ -295,6 +341,22 @@ TEST(CliModes, HelpUsageErrorsAndArgumentsThatLookLikeOptions) {
   EXPECT_EQ(dashed.exitStatus, 0);
   EXPECT_NE(dashed.out.find("data\\meshes\\rock.nif\n"), std::string::npos);
   EXPECT_EQ(runOxtrel({"./-x.vrk", "-l", "**/rock.nif"}, dir.path).out, dashed.out);
+
+  // Options after the archive mean the same whatever the environment: an exclude never turns
+  // into a pattern that selects.
+  auto posixly = [] { setenv("POSIXLY_CORRECT", "1", 1); };
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"./-x.vrk", "-l", "-x", "**/rock.nif"}, {"./-x.vrk", "**/*.nif", "-q", "-l"},
+        {"-l", "--", "-x.vrk", "-x", "**/rock.nif"}}) {
+    ProcessResult plain = runOxtrel(args, dir.path);
+    ProcessResult posix = runOxtrel(args, dir.path, posixly);
+    EXPECT_EQ(posix.exitStatus, plain.exitStatus) << ::testing::PrintToString(args);
+    EXPECT_EQ(posix.out, plain.out) << ::testing::PrintToString(args);
+    EXPECT_EQ(posix.err, plain.err) << ::testing::PrintToString(args);
+  }
+  ProcessResult excluded = runOxtrel({"./-x.vrk", "-l", "-x", "**/rock.nif"}, dir.path, posixly);
+  EXPECT_EQ(excluded.out.find("rock.nif"), std::string::npos) << excluded.out;
+  EXPECT_NE(excluded.out.find("Tree.NIF"), std::string::npos) << excluded.out;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // End to end: the built binary extracts archives made here into fresh directories, and standard
 // output, exit status and the whole tree under the directory are checked.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -15,6 +16,7 @@
 #include "archive_builder.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/little_endian.h"
+#include "platform/platform.h"
 #include "process_runner.h"
 #include "scratch.h"
 
@@ -406,6 +408,7 @@ TEST(Extraction, RunningOutOfMemoryExits3AndKeepsWhatWasWritten) {
       setrlimit(RLIMIT_AS, &limit);
     });
     EXPECT_EQ(r.exitStatus, 3) << jobs;
+    EXPECT_EQ(r.err, "Error: out of memory\n") << jobs;
     size_t small = r.out.find(" data\\m\\small.nif\n");
     size_t huge = r.out.find(" data\\m\\huge.nif\n");
     EXPECT_TRUE(small != std::string::npos && huge != std::string::npos && small < huge) << jobs << ": " << r.out;
@@ -475,24 +478,89 @@ TEST(Extraction, APathThatReachesPathMaxIsRefusedBeforeAnythingIsMade) {
   EXPECT_EQ(run.tree.count("m/x" + std::string(50, 'd') + "/"), 0u);
 }
 
-TEST(Extraction, TemporariesOfRunsThatAreGoneAreRemovedWhereARunWrites) {
+// A dead run's temporary as that run would have left it: marked with its own name.
+void plantTemporary(const std::string& path, const std::string& markedAs) {
+  writeFile(path, bytesOf("left"));
+  platform::File file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(platform::markTemporary(file.get(), markedAs), 0) << path;
+}
+
+TEST(Extraction, OnlyMarkedTemporariesOfRunsThatAreGoneAreRemovedWhereARunWrites) {
   pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
   const std::string dead = ".oxtrel-" + std::to_string(gone) + "-3.tmp";
+  const std::string alsoDead = ".oxtrel-" + std::to_string(gone) + "-4.tmp";
   const std::string alive = ".oxtrel-" + std::to_string(getpid()) + "-0.tmp";
+  struct Planted {
+    std::string path;
+    std::string markedAs;  // empty: a real file, never marked
+    bool removed;
+  };
+  const Planted planted[] = {
+      {"m/" + dead, dead, true},
+      {"m/" + alsoDead, "", false},       // a real file with a temporary's name
+      {"m/.oxtrel-4000000-7.tmp", "", false},
+      {"m/.oxtrel-4000000-8.tmp", ".oxtrel-4000000-9.tmp", false},  // marked under another name
+      {"m/" + alive, alive, false},       // its run is alive
+      {"m/" + dead + "~", dead + "~", false},
+      {"m/.oxtrel-" + std::to_string(gone) + ".tmp", ".oxtrel-" + std::to_string(gone) + ".tmp", false},
+      {"other/" + dead, dead, false},     // nothing is written there
+  };
   ScratchDir dir;
-  writeTree(dir / "data", {{"m/" + dead, "left"}, {"m/" + alive, "left"},
-                           {"m/.oxtrel-" + std::to_string(gone) + "-3.tmp~", "left"},
-                           {"m/.oxtrel-" + std::to_string(gone) + ".tmp", "left"}, {"other/" + dead, "left"}});
+  Tree expected{{"m/", ""}, {"m/f.nif", "F"}, {"other/", ""}};
+  for (const Planted& p : planted) {
+    std::filesystem::create_directories(std::filesystem::path(dir / "data/" + p.path).parent_path());
+    if (p.markedAs.empty())
+      writeFile(dir / "data/" + p.path, bytesOf("left"));
+    else
+      plantTemporary(dir / "data/" + p.path, p.markedAs);
+    if (!p.removed) expected[p.path] = "left";
+  }
   TestArchive a;
   a.folders = {{.name = "m", .files = {{.name = "f.nif", .payload = bytesOf("F")}}}};
   Outcome run = extract(dir, buildArchive(a));
   EXPECT_EQ(run.result.exitStatus, 0);
-  EXPECT_EQ(run.tree, (Tree{{"m/", ""}, {"m/f.nif", "F"}, {"m/" + alive, "left"},
-                            {"m/.oxtrel-" + std::to_string(gone) + "-3.tmp~", "left"},
-                            {"m/.oxtrel-" + std::to_string(gone) + ".tmp", "left"},
-                            {"other/", ""}, {"other/" + dead, "left"}}));
+  EXPECT_EQ(run.tree, expected);
+}
+
+TEST(Extraction, AnEntryNamedLikeATemporarySurvivesEverySweep) {
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  // Folder "x\." reaches x again under another key, so x is swept a second time after the
+  // entries are written; at -j 4 other threads sweep x while they are.
+  const std::vector<std::string> lookalikes = {".oxtrel-4000000-7.tmp", ".oxtrel-" + std::to_string(gone) + "-1.tmp"};
+  TestArchive a;
+  Tree expected{{"x/", ""}};
+  int folders = 0;
+  for (const char* folder : {"x", "x\\.", "y", "x\\.\\.", "z"}) {
+    TestFolder f{.name = folder};
+    const std::string top(folder, 1);
+    ++folders;
+    for (int i = 0; i < 8; ++i) {
+      std::string name = std::to_string(folders) + "-" + std::to_string(i) + ".nif";
+      f.files.push_back({.name = name, .payload = bytesOf(name)});
+      expected[top + "/"] = "";
+      expected[top + "/" + name] = name;
+    }
+    if (folder == std::string("x"))
+      for (const std::string& name : lookalikes) {
+        f.files.push_back({.name = name, .payload = bytesOf("real")});
+        expected["x/" + name] = "real";
+      }
+    a.folders.push_back(f);
+  }
+  Bytes bytes = buildArchive(a);
+  for (const char* jobs : {"1", "4"}) {
+    for (int round = 0; round < 5; ++round) {
+      ScratchDir dir;
+      writeFile(dir / "a.vrk", bytes);
+      ProcessResult r = runOxtrel({"-j", jobs, "a.vrk"}, dir.path);
+      EXPECT_EQ(r.exitStatus, 0) << r.out;
+      ASSERT_EQ(snapshotTree(dir / "data"), expected) << "-j " << jobs << ", round " << round;
+    }
+  }
 }
 
 }  // namespace

@@ -149,6 +149,34 @@ TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
   }
 }
 
+// Eight threads, each growing its buffers entry after entry, on large compressed entries: the
+// whole run must equal one thread's, and under ThreadSanitizer (whose build runs this too) it
+// must report no race.
+TEST(ParallelExtraction, LargeCompressedEntriesOnEightThreadsGiveTheSequentialResult) {
+  std::mt19937 rng(20261209);
+  TestArchive a;
+  a.header.archiveFlags = kCompressedFlag;
+  for (const char* name : {"meshes", "textures", "sound\\fx"}) {
+    TestFolder folder{.name = name};
+    for (size_t i = 0; i < 40; ++i) {
+      // Every fourth entry is large, and they grow: each thread's buffer grows several times.
+      size_t size = i % 4 == 3 ? (256 * 1024 + i * 60 * 1024) : 1 + size_t(rng() % 3000);
+      Bytes plain(size);
+      for (size_t j = 0; j < size; ++j) plain[j] = uint8_t(j % 251 == 0 ? rng() : j / 7);
+      folder.files.push_back({.name = "f" + std::to_string(i) + ".bin", .payload = compressedPayload(plain)});
+    }
+    a.folders.push_back(std::move(folder));
+  }
+  Bytes archive = buildArchive(a);
+  Outcome one = extractWith(archive, 7, false, {"-j", "1", "a.vrk"});
+  Outcome eight = extractWith(archive, 7, false, {"-j", "8", "a.vrk"});
+  EXPECT_EQ(one.result.exitStatus, 0) << one.result.err;
+  EXPECT_EQ(eight.result.err, one.result.err);
+  EXPECT_EQ(eight.result.out, one.result.out);
+  EXPECT_EQ(eight.result.exitStatus, one.result.exitStatus);
+  EXPECT_EQ(eight.tree, one.tree);
+}
+
 TEST(ParallelExtraction, AStopSignalEndsTheRunAfterAPrefixOfTheEntries) {
   // Many small files, so that the run is still going when the signal comes.
   TestArchive a;

@@ -6,6 +6,8 @@
 // closes the file when it goes. Every reference or span taken from an Archive stays valid as long
 // as the Archive does and is not moved from. An Entry is a value made on demand: the archive keeps
 // no list of entries and no path of any, so its memory follows the tables' size in the file.
+// An Archive that was moved from holds nothing: it has no entries and no path, finds and matches
+// nothing, and readEntry, streamEntry and extract fail with invalidArgument.
 //
 // Thread safety: an Archive does not change after openArchive. Any number of threads may call
 // entries, entryAt, findEntry, matchEntries, readEntry, streamEntry and extract on one Archive at
@@ -64,7 +66,8 @@ struct Entry {
 // The path the archive was opened by.
 OXTREL_API const std::string& archivePath(const Archive& archive);
 
-// The number of records, and record `index` (below entryCount) made on demand and not kept.
+// The number of records, and record `index` (below entryCount; past it an empty Entry) made on
+// demand and not kept.
 OXTREL_API size_t entryCount(const Archive& archive);
 OXTREL_API Entry entryAt(const Archive& archive, size_t index);
 

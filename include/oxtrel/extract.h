@@ -25,12 +25,16 @@ struct ExtractSettings {
   int destinationFd = -1;              // else an open directory (the caller's), used instead of destination
   std::vector<std::string> patterns{}; // path globs, as matchEntries takes them; none selects every entry
   std::vector<std::string> excludes{}; // path globs that remove selected entries
-  bool keepExisting = false;          // leave a file that is already there alone
+  // Leave a regular file or a symbolic link that is already there alone (keptExisting). A FIFO,
+  // socket or device there is left alone too but reported (cannotWrite, EEXIST); a directory is
+  // the write's failure, as without keeping.
+  bool keepExisting = false;
   unsigned jobs = 1;                  // threads that read, decode and write; 0 for one per available CPU
   bool testOnly = false;              // read, decode and check as extract would; write nothing
   // When set, the selected entries' contents go to this stream one after another, in table order,
-  // on one thread, instead of into files: no path is checked and nothing is made on disk. The run
-  // stops at the first failed write (ExtractReport::streamError).
+  // on one thread, instead of into files: no path is checked and nothing is made on disk. The
+  // stream is flushed after each entry, which counts as written only once its bytes have reached
+  // the descriptor. The run stops at the first failed write or flush (ExtractReport::streamError).
   std::FILE* stream = nullptr;
   // When set, no entry begins once it holds a value other than 0 (a signal handler may store to
   // it); the entries under way are finished and reported, and the report says stopped.
@@ -45,7 +49,7 @@ enum class ExtractEventKind {
   unpackFailed,      // the payload cannot be inflated; not written
   possiblyPacked,    // a stored payload looks compressed; written unchanged
   cannotWrite,       // the file system refused; error holds errno
-  keptExisting,      // keepExisting, and a file was already there
+  keptExisting,      // keepExisting, and a file or a link was already there
 };
 
 // Valid only during the callback.
@@ -67,13 +71,16 @@ struct ExtractProgress {
 };
 
 struct ExtractReport {
-  uint64_t written = 0;   // written, or checked when testOnly
+  uint64_t written = 0;   // written, checked when testOnly, or sent to the stream
   uint64_t kept = 0;      // left alone by keepExisting
   uint64_t problems = 0;  // events other than entry and keptExisting; each was reported
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing (also problems)
-  int streamError = 0;    // with a stream: errno of the write that failed, which ended the run
-  bool stopped = false;   // the stop flag was set; entries after the ones under way were not begun
-  bool clean() const { return problems == 0 && unusedPatterns.empty() && streamError == 0; }
+  int streamError = 0;    // with a stream: errno of the write or flush that failed, which ended the run
+  // The stop flag ended the run early: at least one selected entry was not begun. A flag raised
+  // after the last entry began leaves it false, whatever jobs is.
+  bool stopped = false;
+  // Every selected entry was handled and nothing was reported.
+  bool clean() const { return problems == 0 && unusedPatterns.empty() && streamError == 0 && !stopped; }
 };
 
 // Called on the calling thread, in table order, whatever jobs is.

@@ -115,16 +115,23 @@ Result<Archive> openArchive(const std::string& path) {
   return archive;
 }
 
-const std::string& archivePath(const Archive& archive) { return archive.state->path; }
+Error movedFrom() { return Error{ErrorKind::invalidArgument, 0, "an archive that was moved from"}; }
 
-size_t entryCount(const Archive& archive) { return archive.state->catalogue.files.size(); }
+const std::string& archivePath(const Archive& archive) {
+  static const std::string none;
+  return archive.state ? archive.state->path : none;
+}
+
+size_t entryCount(const Archive& archive) { return archive.state ? archive.state->catalogue.files.size() : 0; }
 
 Entry entryAt(const Archive& archive, size_t index) {
+  if (!archive.state || index >= entryCount(archive)) return {};
   const ArchiveState& state = *archive.state;
   return describe(state, folderOfRecord(state.catalogue, index), index);
 }
 
 std::optional<Entry> findEntry(const Archive& archive, std::string_view path) {
+  if (!archive.state) return std::nullopt;
   const ArchiveState& state = *archive.state;
   const Catalogue& catalogue = state.catalogue;
   std::vector<std::string_view> want;
@@ -161,6 +168,7 @@ std::optional<Entry> findEntry(const Archive& archive, std::string_view path) {
 
 EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
                           const std::vector<std::string>& excludes) {
+  if (!archive.state) return {{}, patterns};
   const ArchiveState& state = *archive.state;
   EntrySelection selection = selectEntries(state.catalogue, state.index, patterns, excludes);
   EntryMatches matches;
@@ -178,6 +186,7 @@ std::string consolePath(const Entry& entry) {
 }
 
 Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry) {
+  if (!archive.state) return movedFrom();
   const ArchiveState& state = *archive.state;
   const std::string& where = entry.path.empty() ? entry.folder : entry.path;
   if (!fileHolds(state.file, entry.offset, entry.storedSize)) return Error{ErrorKind::truncated, 0, where};

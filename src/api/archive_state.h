@@ -19,4 +19,7 @@ struct ArchiveState {
   NameIndex index;
 };
 
+// What every call that can fail answers for an Archive that was moved from.
+Error movedFrom();
+
 }  // namespace oxtrel

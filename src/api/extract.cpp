@@ -56,6 +56,7 @@ void forward(void* context, const ExtractionEvent& event) {
 
 Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
                               const ExtractEventCallback& onEvent, const ExtractProgressCallback& onProgress) {
+  if (!archive.state) return movedFrom();
   if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
                                                     std::to_string(kMaxJobs)};

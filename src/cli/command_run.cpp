@@ -77,6 +77,14 @@ int extractEntries(const Archive& archive, int directoryFd, const CommandOptions
 
 }  // namespace
 
+void printOpenFailure(Console& console, std::string_view displayPath, const Error& error) {
+  switch (error.kind) {
+    case ErrorKind::cannotOpen: return printCannotOpen(console, displayPath);
+    case ErrorKind::truncated: return printTruncatedCatalogue(console, displayPath);
+    default: return printCannotReadCatalogue(console, displayPath, error.systemError);
+  }
+}
+
 int runCommand(const std::string& archivePath, const std::string& displayPath, const CommandOptions& options,
                Console& console, FILE* contents) {
   // The directory named by -C, open for the length of the run.
@@ -89,11 +97,7 @@ int runCommand(const std::string& archivePath, const std::string& displayPath, c
   }
   Result<Archive> opened = openArchive(archivePath);
   if (!opened) {
-    // A read error inside the tables reads, to the user, as a catalogue that is not all there.
-    if (opened.error().kind == ErrorKind::cannotOpen)
-      printCannotOpen(console, displayPath);
-    else
-      printTruncatedCatalogue(console, displayPath);
+    printOpenFailure(console, displayPath, opened.error());
     return kExitProblem;
   }
   if (options.mode == CommandMode::list || options.mode == CommandMode::json)

@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <oxtrel/result.h>
 
 #include "cli/console_lines.h"
 
@@ -34,6 +37,10 @@ struct CommandOptions {
   bool keepExisting = false;          // an existing file is left alone ("Kept existing")
   unsigned jobs = 0;                  // threads that extract or test; 0 for one per CPU
 };
+
+// The line that says why openArchive failed: it could not be opened, its tables run past its end,
+// or reading them failed (with the system's reason).
+void printOpenFailure(Console& console, std::string_view displayPath, const Error& error);
 
 // Opens options.directory, then the archive at archivePath (named displayPath in messages), and
 // runs the mode. The stop signals' flag (stop_signals.h) ends an extraction or test between

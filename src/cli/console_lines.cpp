@@ -180,6 +180,11 @@ void printTruncatedCatalogue(Console& console, std::string_view archivePath) {
                archivePath.data());
 }
 
+void printCannotReadCatalogue(Console& console, std::string_view archivePath, int error) {
+  std::fprintf(console.lines, "Error: cannot read catalogue in %.*s: %s\n", static_cast<int>(archivePath.size()),
+               archivePath.data(), error != 0 ? std::strerror(error) : "it ended early");
+}
+
 void printCannotOpenDirectory(Console& console, std::string_view directory, int error) {
   std::fprintf(console.lines, "cannot open directory %.*s: %s\n", static_cast<int>(directory.size()),
                directory.data(), std::strerror(error));

@@ -12,6 +12,8 @@
 //   "Kept existing %s\n"                      path (not with quiet)
 //   "Error: no entry matches %s\n"            pattern
 //   "Error: truncated catalogue in %s\n"      archive path
+//   "Error: cannot read catalogue in %s: %s\n" archive path, the system's reason ("it ended early"
+//                                             when the file shrank under the run)
 //   "cannot open %s\n"                        archive path
 //   "cannot open directory %s: %s\n"          directory, the system's reason
 // "%8x" is lower-case hexadecimal padded with spaces to eight places. In every folder name, file
@@ -64,6 +66,7 @@ void printListTotals(Console& console, uint64_t entries, uint64_t storedBytes, u
 // The lines that say why a run could not begin, and the one for a pattern that selected nothing.
 void printCannotOpen(Console& console, std::string_view archivePath);
 void printTruncatedCatalogue(Console& console, std::string_view archivePath);
+void printCannotReadCatalogue(Console& console, std::string_view archivePath, int error);
 void printCannotOpenDirectory(Console& console, std::string_view directory, int error);
 void printNoMatch(Console& console, std::string_view pattern);
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/command_run.h"
 #include "cli/console_lines.h"
@@ -79,6 +81,36 @@ bool setMode(Arguments& args, CommandMode mode) {
   return false;
 }
 
+// How the user wrote the option whose value getopt has just taken: "--dir" of "--dir=x" or of
+// "--dir x", else "-" and its letter.
+std::string writtenOption(char** argv, char letter) {
+  std::string_view arg = argv[optind - 1];
+  if (arg.data() == optarg && optind >= 2) arg = argv[optind - 2];  // the value came as its own argument
+  if (arg.starts_with("--")) return std::string(arg.substr(0, arg.find('=')));
+  return std::string("-") + letter;
+}
+
+// Why getopt refused the option just read, naming it as the user wrote it. A long option's
+// refusal always moves optind past it; getopt leaves optopt 0 for one it does not know or cannot
+// tell apart, and the option's value for one given a value it does not take.
+std::string refusal(char** argv, const option* longOptions) {
+  const option* valued = nullptr;
+  for (const option* o = longOptions; o->name && optopt != 0; ++o)
+    if (o->val == optopt && o->has_arg == no_argument) valued = o;
+  if (optopt != 0 && !valued) return std::string("unknown option '-") + char(optopt) + "'";
+  std::string_view written = argv[optind - 1];
+  if (valued) return "option '" + std::string(written) + "': --" + valued->name + " takes no value";
+  std::string_view name = written.substr(2, written.find('=') - 2);
+  std::string candidates;
+  int count = 0;
+  for (const option* o = longOptions; o->name; ++o) {
+    if (!std::string_view(o->name).starts_with(name)) continue;
+    candidates += std::string(count++ ? ", --" : "--") + o->name;
+  }
+  if (count > 1 && !name.empty()) return "ambiguous option '" + std::string(written) + "': " + candidates;
+  return "unknown option '" + std::string(written) + "'";
+}
+
 ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
   enum { kJson = 256, kProgress, kNoProgress, kVersion };
   const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
@@ -96,9 +128,13 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
                                 {"version", no_argument, nullptr, kVersion},
                                 {nullptr, 0, nullptr, 0}};
   opterr = 0;  // messages are ours, without argv[0]'s path
+  // The leading '-' hands operands back in place (as 1), so options may follow the archive
+  // whatever the environment says (POSIXLY_CORRECT would otherwise end the options there).
+  std::vector<const char*> operands;
   int c;
-  while ((c = getopt_long(argc, argv, ":ltC:x:Okqj:h", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "-:ltC:x:Okqj:h", longOptions, nullptr)) != -1) {
     switch (c) {
+      case 1: operands.push_back(optarg); break;
       case 'l':
         if (!setMode(args, args.json ? CommandMode::json : CommandMode::list)) return ParseOutcome::usage;
         break;
@@ -113,7 +149,14 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
       case 'O':
         if (!setMode(args, CommandMode::toStdout)) return ParseOutcome::usage;
         break;
-      case 'C': args.options.directory = optarg; break;
+      case 'C':
+        // An empty name would quietly mean the working directory.
+        if (*optarg == '\0') {
+          args.why = writtenOption(argv, 'C') + " needs a directory, not an empty name";
+          return ParseOutcome::usage;
+        }
+        args.options.directory = optarg;
+        break;
       case 'x': args.options.excludes.emplace_back(optarg); break;
       case 'k': args.options.keepExisting = true; break;
       case 'q': args.quiet = true; break;
@@ -127,18 +170,21 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
       case kNoProgress: args.progress = 0; break;
       case 'h': return ParseOutcome::help;
       case kVersion: return ParseOutcome::version;
-      case ':': args.why = std::string(argv[optind - 1]) + " needs a value"; return ParseOutcome::usage;
-      default:
-        args.why = "unknown option '" + (optopt ? std::string("-") + char(optopt) : std::string(argv[optind - 1])) + "'";
+      case ':': {
+        std::string_view arg = argv[optind - 1];
+        args.why = (arg.starts_with("--") ? std::string(arg) : std::string("-") + char(optopt)) + " needs a value";
         return ParseOutcome::usage;
+      }
+      default: args.why = refusal(argv, longOptions); return ParseOutcome::usage;
     }
   }
-  if (optind >= argc) {
+  for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);  // those after "--"
+  if (operands.empty()) {
     args.why = "no archive given";
     return ParseOutcome::usage;
   }
-  args.archive = argv[optind];
-  for (int i = optind + 1; i < argc; ++i) args.options.includes.emplace_back(argv[i]);
+  args.archive = operands[0];
+  args.options.includes.assign(operands.begin() + 1, operands.end());
   return ParseOutcome::run;
 }
 
@@ -167,17 +213,18 @@ int dispatch(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return kExitUsage;
   }
-  Arguments args;
-  switch (parseArguments(argc, argv, args)) {
-    case ParseOutcome::usage: std::fprintf(stderr, "oxtrel: %s\n%s", args.why.c_str(), kUsage); return kExitUsage;
-    case ParseOutcome::help: std::printf("%s\n%s", kUsage, kHelp); return kExitOk;
-    case ParseOutcome::version: std::printf("oxtrel %s\n", OXTREL_VERSION); return kExitOk;
-    case ParseOutcome::run: break;
-  }
   try {
+    Arguments args;
+    switch (parseArguments(argc, argv, args)) {
+      case ParseOutcome::usage: std::fprintf(stderr, "oxtrel: %s\n%s", args.why.c_str(), kUsage); return kExitUsage;
+      case ParseOutcome::help: std::printf("%s\n%s", kUsage, kHelp); return kExitOk;
+      case ParseOutcome::version: std::printf("oxtrel %s\n", OXTREL_VERSION); return kExitOk;
+      case ParseOutcome::run: break;
+    }
     return run(args);
   } catch (const std::bad_alloc&) {
-    // Lines already printed stay; nothing more is said.
+    // Lines already printed stay; the reason goes where it cannot be taken for an entry's line.
+    std::fputs("Error: out of memory\n", stderr);
     return kExitOutOfMemory;
   }
 }

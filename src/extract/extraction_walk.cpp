@@ -49,10 +49,18 @@ struct RecordWalker {
     // The system could not name it whole; walking it piece by piece would only cost time.
     if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
     if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
-    if (settings.keepExisting && settings.mode == RunMode::extract && outputFileExists(tree, output)) {
-      report(EventKind::keptExisting, record);
-      ++summary.kept;
-      return;
+    if (settings.keepExisting && settings.mode == RunMode::extract) {
+      // Only a file or a link is an existing file to keep. A directory there fails the write as
+      // it would without keeping; a FIFO or a device is neither kept nor replaced.
+      switch (existingOutput(tree, output)) {
+        case ExistingOutput::fileOrLink:
+          report(EventKind::keptExisting, record);
+          ++summary.kept;
+          return;
+        case ExistingOutput::special: return problem(EventKind::cannotWrite, record, EEXIST);
+        case ExistingOutput::none:
+        case ExistingOutput::directory: break;
+      }
     }
 
     if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
@@ -125,15 +133,24 @@ struct RecordWalker {
 
   void send(const FileRecord& record) {
     if (!compressed && record.size >= kReadAhead) {
-      if (checkStoredHead(record) && readThrough(record, settings.contents)) ++summary.written;
+      if (checkStoredHead(record) && readThrough(record, settings.contents) && flushSent()) ++summary.written;
       return;
     }
     std::optional<std::span<const uint8_t>> bytes = decode(record);
-    if (bytes && sendBytes(*bytes)) ++summary.written;
+    if (bytes && sendBytes(*bytes) && flushSent()) ++summary.written;
   }
 
   bool sendBytes(std::span<const uint8_t> bytes) {
     if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), settings.contents) == bytes.size()) return true;
+    summary.streamError = errno != 0 ? errno : EIO;
+    return false;
+  }
+
+  // An entry counts as sent only once its bytes have left the stream's buffer for the
+  // descriptor: a full device refuses them only then.
+  bool flushSent() {
+    errno = 0;
+    if (std::fflush(settings.contents) == 0) return true;
     summary.streamError = errno != 0 ? errno : EIO;
     return false;
   }
@@ -179,9 +196,10 @@ ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
   RecordWalkerPtr walker = makeRecordWalker(archive, tree, isCompressed(catalogue.header), settings, sink);
   for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
     for (size_t record = catalogue.fileStarts[folder]; record < catalogue.fileStarts[folder + 1]; ++record) {
+      if (!isSelected(selection, record)) continue;
       if (walker->summary.streamError != 0) return walker->summary;
       if ((walker->summary.stoppedBy = stopValue(settings)) != 0) return walker->summary;
-      if (isSelected(selection, record)) walkRecord(*walker, catalogue, folder, record, index);
+      walkRecord(*walker, catalogue, folder, record, index);
     }
   }
   return walker->summary;

@@ -25,11 +25,11 @@ enum class RunMode {
 };
 
 struct ExtractionSummary {
-  uint64_t written = 0;   // written, or checked in test mode, or sent to the stream
+  uint64_t written = 0;   // written, or checked in test mode, or sent to the stream and flushed
   uint64_t kept = 0;      // left alone because the file existed (keepExisting)
   uint64_t problems = 0;  // unmatched, unsafePath, truncatedPayload, unpackFailed, possiblyPacked, cannotWrite
   int streamError = 0;    // errno of the failed write to contents; the walk stopped there
-  int stoppedBy = 0;      // the stop value that ended the walk early, or 0
+  int stoppedBy = 0;      // the stop value seen before a selected record, which was not begun; or 0
 };
 
 struct WalkSettings {
@@ -70,7 +70,8 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 // then at most one of, checked in this order:
 //   unsafePath                         a ".." component, or a symbolic link below data
 //   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
-//   keptExisting                       keepExisting and a file is already there
+//   keptExisting                       keepExisting and a file or a link is already there
+//   cannotWrite (EEXIST)               keepExisting and a FIFO, socket or device is there
 //   truncatedPayload                   the payload runs past the end of the archive
 //   unpackFailed                       the compressed payload cannot be inflated
 //   cannotWrite                        the file system refused, with its reason

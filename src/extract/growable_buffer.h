@@ -13,8 +13,24 @@
 
 namespace oxtrel {
 
+// ThreadSanitizer does not see a mapping that mremap moves: the pages keep the history of the
+// thread that used them at their old address, and a buffer mapped later at that address by
+// another thread is reported as racing with it. Its build keeps every buffer on the heap, which
+// it follows, so that a report there is a real race.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kMapLargeBuffers = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kMapLargeBuffers = false;
+#else
+inline constexpr bool kMapLargeBuffers = true;
+#endif
+#else
+inline constexpr bool kMapLargeBuffers = true;
+#endif
+
 // Buffers of at least this many bytes are mapped.
-inline constexpr size_t kMappedBufferBytes = 256 * 1024;
+inline constexpr size_t kMappedBufferBytes = kMapLargeBuffers ? 256 * 1024 : SIZE_MAX;
 
 struct BufferRelease {
   size_t capacity = 0;  // of the buffer released: mapped or on the heap

@@ -45,12 +45,20 @@ Status checkOutputPath(OutputTree& tree, const OutputPath& path) {
   return {};
 }
 
-bool outputFileExists(OutputTree& tree, const OutputPath& path) {
-  if (path.fileName.empty()) return false;
+ExistingOutput existingOutput(OutputTree& tree, const OutputPath& path) {
+  if (path.fileName.empty()) return ExistingOutput::none;
   Result<OpenDirectory*> dir = openDirectory(tree.directories, path, false);
-  if (!dir) return false;
+  if (!dir) return ExistingOutput::none;
   tree.fileName.assign(path.fileName);
-  return platform::existsAt((*dir)->handle.get(), tree.fileName);
+  platform::FileStatus status;
+  if (platform::statusAt((*dir)->handle.get(), tree.fileName, status) != 0) return ExistingOutput::none;
+  switch (status.kind) {
+    case platform::FileKind::regular:
+    case platform::FileKind::symbolicLink: return ExistingOutput::fileOrLink;
+    case platform::FileKind::directory: return ExistingOutput::directory;
+    case platform::FileKind::other: break;
+  }
+  return ExistingOutput::special;
 }
 
 Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {

@@ -39,9 +39,14 @@ OutputTree makeOutputTree(platform::NativeHandle parent, const platform::Publish
 // symbolic link that already exists below `data`.
 Status checkOutputPath(OutputTree& tree, const OutputPath& path);
 
-// Without side effects: true when something (a file, a link, a directory) already stands at
-// path's final name.
-bool outputFileExists(OutputTree& tree, const OutputPath& path);
+// What already stands at path's final name, looked at without side effects.
+enum class ExistingOutput {
+  none,
+  fileOrLink,  // a regular file or a symbolic link: what keeping an existing file keeps
+  directory,
+  special,     // a FIFO, a socket or a device
+};
+ExistingOutput existingOutput(OutputTree& tree, const OutputPath& path);
 
 // Creates the missing directories and writes bytes atomically at path. A link that appears
 // between the check and the write is still refused (unsafePath); the file system's refusals are

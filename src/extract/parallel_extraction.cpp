@@ -143,14 +143,19 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
   // decision on the one before, which is only a check), so the batches begun are always a prefix
   // even when a worker is preempted between being handed its batch and looking at the signal.
   std::atomic<bool> stopping{false};
+  std::atomic<int> stoppedBy{0};   // the stop value that kept a batch from beginning
   std::atomic<size_t> decided{0};  // batches [0, decided) have decided
 
   auto begins = [&](size_t batch) {
     for (size_t seen = decided.load(std::memory_order_acquire); seen != batch;
          seen = decided.load(std::memory_order_acquire))
       decided.wait(seen, std::memory_order_acquire);
-    bool stop = stopping.load(std::memory_order_relaxed) || stopValue(settings) != 0;
-    if (stop) stopping.store(true, std::memory_order_relaxed);
+    bool stop = stopping.load(std::memory_order_relaxed);
+    if (int value = stop ? 0 : stopValue(settings); value != 0) {
+      stoppedBy.store(value, std::memory_order_relaxed);
+      stopping.store(true, std::memory_order_relaxed);
+      stop = true;
+    }
     decided.store(batch + 1, std::memory_order_release);
     decided.notify_all();
     return !stop;
@@ -204,7 +209,8 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
     if (failed != failures.end()) releaseEvents(failed->second, sink);
     throw;
   }
-  summary.stoppedBy = stopValue(settings);
+  // A flag raised after the last batch began stopped nothing, as in the sequential walk.
+  summary.stoppedBy = stoppedBy.load(std::memory_order_relaxed);
   return summary;
 }
 

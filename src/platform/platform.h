@@ -125,8 +125,9 @@ SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool c
 // directory at the same time is not an error.
 SystemError openChild(NativeHandle parent, const std::string& name, bool create, Directory& directory);
 
-// Whether anything (a file, a link, a directory) stands at name in directory.
-bool existsAt(NativeHandle directory, const std::string& name);
+// The status of what stands at name in directory: a symbolic link is described, not followed.
+// ENOENT when nothing does.
+SystemError statusAt(NativeHandle directory, const std::string& name, FileStatus& status);
 
 struct DirectoryEntry {
   std::string name;
@@ -184,12 +185,31 @@ Publisher makePublisher(const PublishOptions& options);
 SystemError publishFile(Publisher& publisher, NativeHandle directory, const std::string& name,
                         const Content& content);
 
-// Removes from directory the temporaries of runs whose process is gone. Best effort: a
-// directory that cannot be listed is left as it is.
+// Removes from directory the marked temporaries of runs whose process is gone (never this
+// process's). Best effort: a directory that cannot be listed is left as it is.
 void sweepTemporaries(const Publisher& publisher, NativeHandle directory);
 
 // Appends content to file at its position; the ranges and options as for publishFile.
 SystemError fillFile(NativeHandle file, const Content& content, PublishOptions& options);
+
+// ---- Marking temporaries --------------------------------------------------------------------
+
+// A run's hidden temporaries carry a mark that names them, kept with the file (an extended
+// attribute where the file system has them) and set by nothing but oxtrel. A sweep removes a dead
+// run's temporary only when it is marked with the name it has now: a real file that merely has a
+// temporary's name (an archive entry, say) is never removed, nor is a file published from a
+// temporary, whose name is no longer the one marked. Where files cannot be marked, temporaries
+// of killed runs stay.
+
+// Marks the open file as the temporary called name. ENOTSUP where files cannot be marked.
+SystemError markTemporary(NativeHandle file, const std::string& name);
+
+// Takes the mark off a temporary about to be published. Best effort.
+void unmarkTemporary(NativeHandle file);
+
+// Whether the entry name in directory is a file marked as the temporary called name. Links are
+// not followed.
+bool isMarkedTemporary(NativeHandle directory, const std::string& name);
 
 // ---- Replacing a file by path (the packer's output) ----------------------------------------
 

@@ -75,13 +75,18 @@ SystemError linkOver(Publisher& publisher, int fd, int directory, const char* na
   SystemError error = linkUnnamed(publisher.options, fd, directory, name);
   if (error != EEXIST) return error;
   char temporary[64];
+  bool marked = false;
   for (int attempt = 0; attempt < 64 && error == EEXIST; ++attempt) {
     posix::nameTemporary(publisher, temporary);
+    marked = markTemporary(fd, temporary) == 0;
     error = linkUnnamed(publisher.options, fd, directory, temporary);
   }
   if (error != 0) return error;
   if (publisher.options.onTemporaryLinked) publisher.options.onTemporaryLinked();
-  if (renameat(directory, temporary, directory, name) == 0) return 0;
+  if (renameat(directory, temporary, directory, name) == 0) {
+    if (marked) unmarkTemporary(fd);
+    return 0;
+  }
   error = errno;
   unlinkat(directory, temporary, 0);
   return error;

@@ -76,9 +76,11 @@ SystemError openChild(NativeHandle parent, const std::string& name, bool create,
   return openChildOnce(fdOf(parent), name.c_str(), directory);
 }
 
-bool existsAt(NativeHandle directory, const std::string& name) {
+SystemError statusAt(NativeHandle directory, const std::string& name, FileStatus& status) {
   struct stat st;
-  return fstatat(fdOf(directory), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (fstatat(fdOf(directory), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  status = posix::statusFrom(st);
+  return 0;
 }
 
 SystemError listDirectory(const std::string& path, bool followLink, std::vector<DirectoryEntry>& entries,

@@ -37,9 +37,13 @@ uint64_t temporaryOwner(std::string_view name) {
   return pid;
 }
 
-SystemError createTemporary(Publisher& publisher, int directory, char (&name)[64], File& file) {
+// A temporary's name is never the final name: a file published under a temporary-like name
+// must not keep a mark naming it.
+SystemError createTemporary(Publisher& publisher, int directory, const std::string& finalName, char (&name)[64],
+                            File& file) {
   for (int attempt = 0; attempt < 64; ++attempt) {
     posix::nameTemporary(publisher, name);
+    if (finalName == name) continue;
     int fd = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       file.reset(fd);
@@ -54,8 +58,12 @@ SystemError publishThroughTemporary(Publisher& publisher, int directory, const s
                                     const Content& content) {
   char temporary[64];
   File file;
-  if (SystemError error = createTemporary(publisher, directory, temporary, file); error != 0) return error;
+  if (SystemError error = createTemporary(publisher, directory, name, temporary, file); error != 0) return error;
+  const bool marked = markTemporary(file.get(), temporary) == 0;
   SystemError error = fillFile(file.get(), content, publisher.options);
+  // Unmarked before it is closed, so that the published file carries no mark; a run killed in
+  // the instant before the rename leaves a temporary no sweep removes.
+  if (marked) unmarkTemporary(file.get());
   SystemError closed = file.close();
   if (error == 0) error = closed;
   if (error == 0 && publisher.options.onTemporaryLinked) publisher.options.onTemporaryLinked();
@@ -108,7 +116,9 @@ void sweepTemporaries(const Publisher& publisher, NativeHandle directory) {
   }
   while (const dirent* entry = readdir(listing)) {
     uint64_t owner = temporaryOwner(entry->d_name);
-    if (owner != 0 && owner != publisher.processId && processGone(owner)) unlinkat(fdOf(directory), entry->d_name, 0);
+    if (owner != 0 && owner != publisher.processId && processGone(owner) &&
+        isMarkedTemporary(directory, entry->d_name))
+      unlinkat(fdOf(directory), entry->d_name, 0);
   }
   closedir(listing);
 }
