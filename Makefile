@@ -16,7 +16,8 @@ PREFIX ?= /usr/local
 DIST_BUILD ?= build-dist
 
 .PHONY: deps programs build run sample test install clean test-sanitize test-tsan fuzz-build fuzz fuzz-seeds bench \
-	bench-quick format dist test-dist
+	bench-quick format dist test-dist \
+	windows test-windows
 
 deps:
 	@scripts/install-deps.sh
@@ -50,15 +51,37 @@ install: programs
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # Release artifacts and their checksums in dist/: see README "Building a release".
-dist:
+dist: windows
 	@scripts/install-deps.sh --programs dpkg-dev zip python3-dev pybind11-dev python3-pybind11 python3-setuptools \
 		python3-pip python3-wheel
-	scripts/make-dist.sh $(DIST_BUILD) dist
+	scripts/make-dist.sh $(DIST_BUILD) dist $(WINDOWS_BUILD)
 
 # Installs and runs each artifact as a user would; needs the build tree's programs to compare with.
 test-dist: dist programs
 	@scripts/install-deps.sh --programs lintian man-db pkg-config python3-venv unzip
 	scripts/test-dist.sh dist $(BUILD)
+
+# oxtrel.exe and oxtrel-pack.exe for 64-bit Windows, cross-built with MinGW-w64: one static file
+# each. libdeflate is built for Windows once, from Debian's source package, and cached outside the
+# tree (scripts/build-libdeflate-mingw.sh); so is the Wine prefix the tests run in.
+WINDOWS_BUILD ?= build-windows
+MINGW_PACKAGES = g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
+WINE_PACKAGES = wine wine64
+
+windows:
+	@scripts/install-deps.sh $(MINGW_PACKAGES)
+	@prefix=$$(scripts/build-libdeflate-mingw.sh) && \
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DLIBDEFLATE_INCLUDE_DIR=$$prefix/include -DLIBDEFLATE_LIBRARY=$$prefix/lib/libdeflate.a \
+	  -DOXTREL_PYTHON=OFF -DOXTREL_BENCH=OFF -DOXTREL_WERROR=$(WERROR) >/dev/null
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target oxtrel oxtrel-pack
+
+# The suite's portable part and the programs' own tests under Wine, headless; the programs are
+# compared with the Linux build's on the same archives and trees.
+test-windows: windows programs
+	@scripts/install-deps.sh $(WINE_PACKAGES)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target oxtrel_windows_tests
+	scripts/test-windows.sh $(WINDOWS_BUILD) $(BUILD)
 
 # The benchmark builds Release in its own tree and keeps its corpora in /dev/shm.
 RELEASE_BUILD ?= build-release
@@ -102,4 +125,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD) $(DIST_BUILD) dist
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD) $(DIST_BUILD) dist

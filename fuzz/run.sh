@@ -7,7 +7,7 @@ build=$1
 seconds=$2
 shift 2
 targets=("$@")
-((${#targets[@]})) || targets=(catalogue payload extraction)
+((${#targets[@]})) || targets=(catalogue payload extraction paths)
 source_dir=$(cd "$(dirname "$0")" && pwd)
 status=0
 for target in "${targets[@]}"; do

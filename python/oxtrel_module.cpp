@@ -1,6 +1,8 @@
 // The Python module's native half: thin bindings over the public interface. Failures leave as one
 // exception, _oxtrel.Failure(kind, message); the package's Python half turns the kind into the
 // matching oxtrel.Error subclass. Work that touches the archive or the disk runs without the GIL.
+// Names, paths, notes and messages cross as bytes, never as text: an archive's names need not be
+// UTF-8, and the Python half decodes them as the standard library decodes file names.
 
 #include <oxtrel/oxtrel.h>
 #include <pybind11/pybind11.h>
@@ -36,6 +38,7 @@ const char* kindName(oxtrel::ErrorKind kind) {
     case oxtrel::ErrorKind::tooLarge: return "tooLarge";
     case oxtrel::ErrorKind::invalidArgument: return "invalidArgument";
     case oxtrel::ErrorKind::notFound: return "notFound";
+    case oxtrel::ErrorKind::stopped: return "stopped";
   }
   return "error";
 }
@@ -57,7 +60,9 @@ struct OpenArchive {
   }
 };
 
-using EntryTuple = std::tuple<std::string, std::optional<std::string>, std::string, py::bytes, uint32_t, uint32_t,
+py::bytes asBytes(std::string_view text) { return py::bytes(text.data(), text.size()); }
+
+using EntryTuple = std::tuple<py::bytes, std::optional<py::bytes>, py::bytes, py::bytes, uint32_t, uint32_t,
                               std::optional<uint32_t>, bool>;
 
 OpenArchive openArchive(const std::string& path) {
@@ -73,8 +78,9 @@ OpenArchive openArchive(const std::string& path) {
 size_t entryCount(const OpenArchive& open) { return oxtrel::entryCount(*open.get()); }
 
 EntryTuple entryTuple(const oxtrel::Entry& e) {
-  return {e.folder, e.name, e.path, py::bytes(reinterpret_cast<const char*>(e.hash.data()), e.hash.size()),
-          e.offset, e.storedSize, e.unpackedSize, e.compressed};
+  return {asBytes(e.folder), e.name ? std::optional<py::bytes>(asBytes(*e.name)) : std::nullopt, asBytes(e.path),
+          py::bytes(reinterpret_cast<const char*>(e.hash.data()), e.hash.size()), e.offset, e.storedSize,
+          e.unpackedSize, e.compressed};
 }
 
 // One record made on demand: a listing holds no more entries than its caller keeps.
@@ -121,27 +127,31 @@ const char* eventName(oxtrel::ExtractEventKind kind) {
   return "event";
 }
 
-using ProblemList = std::vector<std::pair<std::string, std::string>>;
+using ProblemList = std::vector<std::pair<std::string, py::bytes>>;
 
 // (written, kept, [(problem, path)], unused patterns)
-std::tuple<uint64_t, uint64_t, ProblemList, std::vector<std::string>> extractEntries(
+std::tuple<uint64_t, uint64_t, ProblemList, std::vector<py::bytes>> extractEntries(
     const OpenArchive& open, const oxtrel::ExtractSettings& settings) {
   auto archive = open.get();
-  ProblemList problems;
+  std::vector<std::pair<std::string, std::string>> found;
   std::optional<oxtrel::Result<oxtrel::ExtractReport>> report;
   {
     py::gil_scoped_release released;
     report.emplace(oxtrel::extract(*archive, settings, [&](const oxtrel::ExtractEvent& event) {
       if (event.kind == oxtrel::ExtractEventKind::entry || event.kind == oxtrel::ExtractEventKind::keptExisting) return;
       std::string where(event.kind == oxtrel::ExtractEventKind::unmatched ? event.folder : event.path);
-      problems.emplace_back(eventName(event.kind), where);
+      found.emplace_back(eventName(event.kind), where);
     }));
   }
   if (!*report) fail(report->error(), oxtrel::archivePath(*archive));
-  return {(*report)->written, (*report)->kept, std::move(problems), (*report)->unusedPatterns};
+  ProblemList problems;
+  for (const auto& [what, where] : found) problems.emplace_back(what, asBytes(where));
+  std::vector<py::bytes> unused;
+  for (const std::string& pattern : (*report)->unusedPatterns) unused.push_back(asBytes(pattern));
+  return {(*report)->written, (*report)->kept, std::move(problems), std::move(unused)};
 }
 
-using PackTuple = std::tuple<uint32_t, uint32_t, uint64_t, uint64_t, std::vector<std::string>>;
+using PackTuple = std::tuple<uint32_t, uint32_t, uint64_t, uint64_t, std::vector<py::bytes>>;
 
 // Runs a pack without the GIL, collecting its notes for the report.
 template <class Pack>
@@ -153,8 +163,10 @@ PackTuple packed(const std::string& archivePath, Pack pack) {
     summary.emplace(pack([&notes](std::string_view note) { notes.emplace_back(note); }));
   }
   if (!*summary) fail(summary->error(), archivePath);
+  std::vector<py::bytes> noteBytes;
+  for (const std::string& note : notes) noteBytes.push_back(asBytes(note));
   return {(*summary)->fileCount, (*summary)->folderCount, (*summary)->bytesIn, (*summary)->bytesOut,
-          std::move(notes)};
+          std::move(noteBytes)};
 }
 
 PackTuple packTree(const std::string& directory, const std::string& archivePath,
@@ -196,7 +208,7 @@ PYBIND11_MODULE(_oxtrel, m) {
     try {
       if (raised) std::rethrow_exception(raised);
     } catch (const Failure& f) {
-      PyErr_SetObject(failure.ptr(), py::make_tuple(f.kind, f.text).ptr());
+      PyErr_SetObject(failure.ptr(), py::make_tuple(f.kind, py::bytes(f.text)).ptr());
     }
   });
 

@@ -2,16 +2,17 @@
 # Makes the release artifacts in DIST from a Release build in BUILD, each listed with its SHA-256
 # in DIST/SHA256SUMS:
 #   oxtrel-<version>-linux-x86_64.tar.gz    fully static programs, manual pages, completions, README, LICENSE
-#   oxtrel-<version>-windows-x86_64.zip     the two .exe, README, LICENSE (when `make windows` exists)
+#   oxtrel-<version>-windows-x86_64.zip     the two .exe, README, LICENSE (given `make windows`'s build)
 #   oxtrel_<version>_amd64.deb              CPack's Debian package of `cmake --install`
 #   oxtrel-<version>-cp3*-linux_x86_64.whl  the Python module
 #   oxtrel-<version>.tar.gz                 the sources of HEAD
 # Archives are dated by the last commit (or SOURCE_DATE_EPOCH), so the same commit gives the same
 # tarballs.
-# Usage: scripts/make-dist.sh BUILD DIST
+# Usage: scripts/make-dist.sh BUILD DIST [WINDOWS_BUILD]  (the last holds `make windows`'s programs)
 set -euo pipefail
 build=$1
 dist=$2
+windows=${3:-}
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(oxtrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 jobs=${JOBS:-$(nproc)}
@@ -51,8 +52,12 @@ done
 install -m 644 README.md LICENSE "$root/"
 tar_gz "$dist/$name.tar.gz" "$name"
 
-if make -n windows >/dev/null 2>&1; then
-  echo "make-dist: the Windows zip is not made yet" >&2
+if [ -n "$windows" ]; then
+  name=oxtrel-$version-windows-x86_64
+  mkdir "$stage/$name"
+  cp "$windows/oxtrel.exe" "$windows/oxtrel-pack.exe" README.md LICENSE "$stage/$name/"
+  touch -d "@$SOURCE_DATE_EPOCH" "$stage/$name" "$stage/$name"/*
+  (cd "$stage" && zip -q -X -9 "$dist/$name.zip" "$name" "$name"/*)
 fi
 
 (cd "$build" && cpack -G DEB -B "$stage/deb" >/dev/null)

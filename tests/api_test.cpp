@@ -287,6 +287,9 @@ TEST(Api, RefusesBadArguments) {
       {{{"a//b.txt", one, {}}}, {}, ErrorKind::invalidArgument},
       {{{"a/b.txt", one, {}}, {"a\\b.txt", one, {}}}, {}, ErrorKind::invalidArgument},
       {{{"a/B.txt", one, {}}, {"a/b.txt", one, {}}}, {}, ErrorKind::nameCollision},
+      {{{std::string("a\0b", 3), one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"a", one, {}}, {"a/b", one, {}}}, {}, ErrorKind::invalidArgument},
+      {{{"x/a\\b\\c", one, {}}, {"x/a/b", one, {}}}, {}, ErrorKind::invalidArgument},
       {{{"a.txt", one, {}}}, {.compress = true, .level = 13}, ErrorKind::invalidArgument},
       {{{"a.txt", one, {}}}, {.jobs = 65}, ErrorKind::invalidArgument},
       {{{"a.txt", {}, dir / "absent"}}, {}, ErrorKind::cannotRead},
@@ -298,6 +301,36 @@ TEST(Api, RefusesBadArguments) {
     EXPECT_EQ(summary.error().kind, c.kind) << message(summary.error());
     EXPECT_TRUE(snapshotTree(dir.path).empty()) << "a failed pack left a file behind";
   }
+}
+
+// The system reads a path up to its first NUL, so "tree\0x" would quietly mean "tree".
+TEST(Api, PathsHoldingANulAreRefusedWhereTheyEnter) {
+  ScratchDir dir;
+  testing::writeTree(dir / "tree", {{"f", "x"}});
+  ASSERT_TRUE(packDirectory(dir / "tree", dir / "a.vrk", {}).ok());
+  Result<Archive> archive = openArchive(dir / "a.vrk");
+  ASSERT_TRUE(archive.ok());
+  const std::string cut = std::string(1, '\0') + "x";
+  Bytes one = bytesOf("x");
+  auto failure = [](auto result) { return result ? std::optional<Error>() : result.error(); };
+  const std::vector<std::pair<const char*, std::function<std::optional<Error>()>>> calls = {
+      {"packDirectory directory", [&] { return failure(packDirectory(dir / "tree" + cut, dir / "b.vrk", {})); }},
+      {"packDirectory archive", [&] { return failure(packDirectory(dir / "tree", dir / "b.vrk" + cut, {})); }},
+      {"packEntries archive",
+       [&] { return failure(packEntries(std::vector<PackInput>{{"f", one, {}}}, dir / "b.vrk" + cut, {})); }},
+      {"packEntries source",
+       [&] { return failure(packEntries(std::vector<PackInput>{{"f", {}, dir / "tree/f" + cut}}, dir / "b.vrk", {})); }},
+      {"openArchive", [&] { return failure(openArchive(dir / "a.vrk" + cut)); }},
+      {"extract destination", [&] { return failure(extract(*archive, {.destination = dir / "out" + cut})); }},
+  };
+  for (const auto& [name, call] : calls) {
+    std::optional<Error> error = call();
+    ASSERT_TRUE(error.has_value()) << name;
+    EXPECT_EQ(error->kind, ErrorKind::invalidArgument) << name;
+    EXPECT_EQ(message(*error).find('\0'), std::string::npos) << name;
+  }
+  std::map<std::string, std::string> left = snapshotTree(dir.path);
+  EXPECT_EQ(left.size(), 3u) << "only the tree and a.vrk: " << ::testing::PrintToString(left);
 }
 
 TEST(Api, PackDirectoryAndPackEntriesFromFilesGiveOneArchive) {

@@ -11,9 +11,9 @@ namespace oxtrel::testing {
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 Bytes compressedPayload(const Bytes& plain, std::optional<uint32_t> unpackedSize) {
-  uLongf length = compressBound(plain.size());
+  uLongf length = compressBound(uLong(plain.size()));
   Bytes out(kUnpackedSizeBytes + length);
-  compress2(out.data() + kUnpackedSizeBytes, &length, plain.data(), plain.size(), 6);
+  compress2(out.data() + kUnpackedSizeBytes, &length, plain.data(), uLong(plain.size()), 6);
   out.resize(kUnpackedSizeBytes + length);
   storeLe32(out.data(), unpackedSize.value_or(uint32_t(plain.size())));
   return out;

@@ -1,7 +1,6 @@
 #include "catalogue/name_index.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <random>

@@ -31,7 +31,7 @@ TEST(SplitOutputPath, BothSeparatorsInAnyMix) {
   OutputPath p = splitOutputPath("a/b\\c\\name.nif");
   EXPECT_EQ(dirs(p), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(p.fileName, "name.nif");
-  EXPECT_FALSE(p.hasDotDot);
+  EXPECT_FALSE(p.unsafe);
 }
 
 TEST(SplitOutputPath, EmptyComponentsAskForNoDirectory) {
@@ -42,11 +42,11 @@ TEST(SplitOutputPath, EmptyComponentsAskForNoDirectory) {
 }
 
 TEST(SplitOutputPath, DotDotOnlyAsAWholeComponent) {
-  EXPECT_TRUE(splitOutputPath("a\\..\\b").hasDotDot);
-  EXPECT_TRUE(splitOutputPath("a\\..").hasDotDot);
-  EXPECT_TRUE(splitOutputPath("../x").hasDotDot);
-  EXPECT_FALSE(splitOutputPath("a..\\..b\\...").hasDotDot);
-  EXPECT_FALSE(splitOutputPath(".\\x").hasDotDot);
+  EXPECT_TRUE(splitOutputPath("a\\..\\b").unsafe);
+  EXPECT_TRUE(splitOutputPath("a\\..").unsafe);
+  EXPECT_TRUE(splitOutputPath("../x").unsafe);
+  EXPECT_FALSE(splitOutputPath("a..\\..b\\...").unsafe);
+  EXPECT_FALSE(splitOutputPath(".\\x").unsafe);
 }
 
 // Every way a file gets its name: unnamed and linked by descriptor, unnamed and linked through

@@ -89,7 +89,7 @@ Bytes deflateWith(const Bytes& plain, const Encoding& e, const Bytes& dictionary
   z_stream s{};
   EXPECT_EQ(deflateInit2(&s, e.level, Z_DEFLATED, e.windowBits, 8, e.strategy), Z_OK);
   if (!dictionary.empty()) deflateSetDictionary(&s, dictionary.data(), uInt(dictionary.size()));
-  Bytes out(deflateBound(&s, plain.size()) + 64 * (plain.size() / 100 + 1));
+  Bytes out(deflateBound(&s, uLong(plain.size())) + 64 * (plain.size() / 100 + 1));
   s.next_out = out.data();
   s.avail_out = uInt(out.size());
   size_t at = 0;

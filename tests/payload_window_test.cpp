@@ -1,7 +1,6 @@
 #include "extract/payload_window.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,38 +1,39 @@
 #include "scratch.h"
 
-#include <ftw.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace fs = std::filesystem;
 
 namespace oxtrel::testing {
 
 ScratchDir::ScratchDir(const std::string& parent) {
-  std::string pattern = ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "oxtrel-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path = pattern;
+  static std::atomic<uint64_t> made{0};
+  fs::path base = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
+  uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (platform::processId() << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = base / ("oxtrel-test-" + std::to_string(seed + made.fetch_add(1)));
+    if (fs::create_directory(candidate)) {
+      path = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a scratch directory");
 }
-
-namespace {
-
-int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
-  return type == FTW_DP ? rmdir(path) : unlink(path);
-}
-
-}  // namespace
 
 ScratchDir::~ScratchDir() {
-  // One depth-first pass does it unless a test left a read-only directory behind.
-  if (nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) == 0) return;
   std::error_code ec;
-  // Make every directory writable so removal succeeds.
+  fs::remove_all(path, ec);
+  if (!ec) return;
+  // A test left a read-only directory behind: make every directory writable so removal succeeds.
+  ec.clear();
   for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::end(it); it.increment(ec))
     if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path, ec);
@@ -77,13 +78,19 @@ void writeTree(const std::string& root, const std::map<std::string, std::string>
   }
 }
 
+// A file in a scratch directory, removed while open: it goes with the last handle.
 PositionalFile memoryFile(const Bytes& bytes) {
-  platform::File fd(memfd_create("archive", MFD_CLOEXEC));
-  if (!fd.valid() || write(int(fd.get()), bytes.data(), bytes.size()) != ssize_t(bytes.size()))
-    throw std::runtime_error("memfd failed");
-  Result<PositionalFile> file = positionalFileFrom(std::move(fd));
-  if (!file) throw std::runtime_error("memfd is not a regular file");
-  return std::move(file).value();
+  static const ScratchDir files;
+  static std::atomic<uint64_t> made{0};
+  std::string path = files / ("bytes-" + std::to_string(made.fetch_add(1)));
+  writeFile(path, bytes);
+  platform::File file;
+  if (platform::openForReading(path, true, file) != 0) throw std::runtime_error("cannot open " + path);
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  Result<PositionalFile> opened = positionalFileFrom(std::move(file));
+  if (!opened) throw std::runtime_error(path + " is not a regular file");
+  return std::move(opened).value();
 }
 
 }  // namespace oxtrel::testing

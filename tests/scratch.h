@@ -31,7 +31,7 @@ std::map<std::string, std::string> snapshotTree(const std::string& root);
 // Writes each file of files (relative path -> contents) below root, making directories as needed.
 void writeTree(const std::string& root, const std::map<std::string, std::string>& files);
 
-// An anonymous in-memory file holding bytes, as a file read by position.
+// A file holding bytes, as a file read by position; it has no name left once open.
 PositionalFile memoryFile(const Bytes& bytes);
 
 }  // namespace oxtrel::testing

@@ -103,6 +103,26 @@ def test_pack_then_read_back_and_pack_refusals(tmp_path):
     assert not (tmp_path / "x.vrk").exists()
 
 
+def test_paths_holding_a_nul_and_file_folder_clashes_are_refused(packed, tmp_path):
+    archive_path, _ = packed
+    (tmp_path / "tree").mkdir()
+    (tmp_path / "tree" / "f").write_bytes(b"x")
+    calls = [
+        lambda: oxtrel.pack(str(tmp_path / "tree") + "\0x", tmp_path / "x.vrk"),
+        lambda: oxtrel.pack(tmp_path / "tree", str(tmp_path / "x.vrk") + "\0x"),
+        lambda: oxtrel.pack_entries([("a\0b", b"1")], tmp_path / "x.vrk"),
+        lambda: oxtrel.pack_entries([("a", str(tmp_path / "tree" / "f") + "\0x")], tmp_path / "x.vrk"),
+        lambda: oxtrel.pack_entries([("a", b"1"), ("a/b", b"2")], tmp_path / "x.vrk"),
+        lambda: oxtrel.open(str(archive_path) + "\0x"),
+        lambda: oxtrel.open(archive_path).extract(str(tmp_path / "out") + "\0x"),
+    ]
+    for call in calls:
+        with pytest.raises(ValueError) as raised:
+            call()
+        assert isinstance(raised.value, oxtrel.Error)
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted([archive_path.name, "tree"])
+
+
 def test_two_threads_read_one_archive(packed):
     archive_path, files = packed
     failures = []
@@ -135,3 +155,98 @@ def test_readme_example_runs(tmp_path):
     script.write_text(example)
     subprocess.run([sys.executable, str(script), str(SAMPLE)], check=True, capture_output=True,
                    env=dict(os.environ))
+
+
+def test_names_that_are_not_utf8_come_as_surrogate_escapes_and_bytes(tmp_path):
+    # A folder, a file and a link named with byte 0xE9, packed from a tree and from memory.
+    tree = os.fsencode(tmp_path) + b"/caf\xe9"
+    os.makedirs(tree + b"/d\xe9j\xe0")
+    with open(tree + b"/d\xe9j\xe0/n\xe9.txt", "wb") as f:
+        f.write(b"one")
+    os.symlink(b"n\xe9.txt", tree + b"/d\xe9j\xe0/l\xe9nk")
+    archive_path = tree + b"/../a\xe9.vrk"
+    report = oxtrel.pack(tree, archive_path)
+    assert report.files == 1
+    assert any("l\udce9nk" in note for note in report.notes)  # the skipped link, named
+    with oxtrel.open(archive_path) as archive:
+        assert archive.path == os.fsdecode(archive_path)
+        [entry] = archive
+        assert (entry.folder_bytes, entry.name_bytes, entry.path_bytes) == (b"d\xe9j\xe0", b"n\xe9.txt",
+                                                                            b"d\xe9j\xe0/n\xe9.txt")
+        assert entry.path == os.fsdecode(entry.path_bytes) and os.fsencode(entry.path) == entry.path_bytes
+        for key in (entry.path, entry.path_bytes):
+            assert archive.find(key) == entry
+            assert archive.read(key) == b"one"
+        out = tmp_path / "out"
+        out.mkdir()
+        assert archive.extract(os.fsencode(out), patterns=[entry.path_bytes]).written == 1
+        assert (out / "data" / os.fsdecode(b"d\xe9j\xe0/n\xe9.txt")).read_bytes() == b"one"
+        with pytest.raises(oxtrel.ExtractError) as raised:
+            archive.extract(out, patterns=["x\udce9/*"])
+        assert raised.value.report.unused_patterns == ("x\udce9/*",)
+    # A refusal whose message holds such a path is still an oxtrel error.
+    bad = os.fsencode(tmp_path) + b"/bad"
+    os.makedirs(bad)
+    open(bad + b"/a\\\xe9.txt", "wb").close()  # a '\' cannot be stored in a name
+    with pytest.raises(oxtrel.PackError, match="\udce9"):
+        oxtrel.pack(bad, tmp_path / "x.vrk")
+    with pytest.raises(oxtrel.OpenError, match="\udce9"):
+        oxtrel.open(b"/nonexistent/\xe9.vrk")
+
+
+class _PathLike:
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return self.path
+
+
+@pytest.mark.parametrize("call, error, words", [
+    (lambda a, d: a.extract(d, jobs=-1), oxtrel.ArgumentError, "jobs -1"),
+    (lambda a, d: a.extract(d, jobs=2**40), oxtrel.ArgumentError, "jobs 1099511627776"),
+    (lambda a, d: a.test(jobs="2"), oxtrel.ArgumentTypeError, "jobs must be an int"),
+    (lambda a, d: a.extract(d, patterns="*.nif"), oxtrel.ArgumentTypeError, "list of patterns"),
+    (lambda a, d: a.extract(d, patterns=[3]), oxtrel.ArgumentTypeError, "patterns must be"),
+    (lambda a, d: a.read(7), oxtrel.ArgumentTypeError, "path must be"),
+    (lambda a, d: oxtrel.pack(d, d / "x.vrk", compress=True, level=10**20), oxtrel.ArgumentError, "level 1"),
+    (lambda a, d: oxtrel.pack(d, d / "x.vrk", level=None), oxtrel.ArgumentTypeError, "level must be an int"),
+    (lambda a, d: oxtrel.pack_entries([("a.txt", 5)], d / "x.vrk"), oxtrel.ArgumentTypeError, "contents of a.txt"),
+    (lambda a, d: oxtrel.pack_entries([("a.txt", b"1")], d / "x.vrk", jobs=65), oxtrel.ArgumentError, "jobs 65"),
+])
+def test_values_out_of_range_or_of_the_wrong_type_raise_oxtrel_errors(packed, tmp_path, call, error, words):
+    archive_path, _ = packed
+    with oxtrel.open(_PathLike(os.fsencode(archive_path))) as archive:
+        with pytest.raises(error, match=re.escape(words)) as raised:
+            call(archive, tmp_path)
+    assert isinstance(raised.value, oxtrel.Error)
+    assert not (tmp_path / "x.vrk").exists()
+
+
+def test_length_and_iteration_outlive_close(packed):
+    archive_path, files = packed
+    archive = oxtrel.open(archive_path)
+    listed = list(archive)
+    archive.close()
+    assert len(archive) == len(files)
+    assert list(archive) == listed
+
+
+def test_random_paths_and_patterns_raise_only_oxtrel_errors(packed, tmp_path):
+    # Paths and patterns of arbitrary bytes and text, through every call that takes them: each
+    # answers or raises an oxtrel.Error, never an encoding or binding error.
+    import random
+    rng = random.Random(20)
+    alphabet = [b"a", b"/", b"\\", b"*", b"**", b"?", b"[", b"]", b"!", b".", b"..", b"\xe9", b"\xff", b"\x01", b"A"]
+    archive_path, _ = packed
+    with oxtrel.open(archive_path) as archive:
+        for round_ in range(300):
+            raw = b"".join(rng.choice(alphabet) for _ in range(rng.randrange(8)))
+            value = raw if round_ % 2 else os.fsdecode(raw)
+            try:
+                found = archive.find(value)
+                assert found is None or isinstance(found, oxtrel.Entry)
+                archive.test(patterns=[value], excludes=[raw], check=False)
+                oxtrel.pack_entries([(value, b"x")], tmp_path / "r.vrk")
+            except oxtrel.Error:
+                pass

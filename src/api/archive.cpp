@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "api/archive_state.h"
+#include "api/path_argument.h"
 #include "catalogue/entry_path.h"
 #include "catalogue/little_endian.h"
 #include "catalogue/payload_format.h"
@@ -97,6 +98,7 @@ bool namesAFile(std::string_view name) {
 }  // namespace
 
 Result<Archive> openArchive(const std::string& path) {
+  if (Status usable = checkPathArgument(path, "archive path"); !usable) return std::move(usable.error());
   Result<PositionalFile> file = openPositionalFile(path.c_str());
   if (!file) return std::move(file.error());
   Result<Catalogue> catalogue = loadCatalogue(*file);

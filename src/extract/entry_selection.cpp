@@ -6,10 +6,17 @@ namespace oxtrel {
 
 namespace {
 
-bool anyMatches(const std::vector<std::string>& patterns, std::string_view path) {
-  for (const std::string& pattern : patterns)
+bool anyMatches(std::vector<CompiledPattern>& patterns, std::string_view path) {
+  for (CompiledPattern& pattern : patterns)
     if (matchesPathPattern(pattern, path)) return true;
   return false;
+}
+
+std::vector<CompiledPattern> compileAll(const std::vector<std::string>& patterns) {
+  std::vector<CompiledPattern> compiled;
+  compiled.reserve(patterns.size());
+  for (const std::string& pattern : patterns) compiled.push_back(compilePathPattern(pattern));
+  return compiled;
 }
 
 }  // namespace
@@ -19,6 +26,9 @@ EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
   EntrySelection selection;
   selection.includeUsed.assign(includes.size(), 0);
   bool filtering = !includes.empty() || !excludes.empty();
+  // Each pattern is parsed once for the whole catalogue, not once per entry.
+  std::vector<CompiledPattern> compiledIncludes = compileAll(includes);
+  std::vector<CompiledPattern> compiledExcludes = compileAll(excludes);
   for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
     for (const FileRecord& record : folderFiles(catalogue, folder)) {
       std::optional<std::string_view> name = lookup(index, record.hash);
@@ -27,9 +37,9 @@ EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
         chosen = includes.empty();
         if (name) {
           std::string path = patternPath(folderName(catalogue, folder), *name);
-          if (!anyMatches(excludes, path)) {
+          if (!anyMatches(compiledExcludes, path)) {
             for (size_t i = 0; i < includes.size(); ++i) {
-              if (!matchesPathPattern(includes[i], path)) continue;
+              if (!matchesPathPattern(compiledIncludes[i], path)) continue;
               selection.includeUsed[i] = 1;
               chosen = true;
             }

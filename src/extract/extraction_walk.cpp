@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <string>
 
 #include "catalogue/entry_path.h"
 #include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
 #include "extract/payload_window.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
@@ -45,9 +45,9 @@ struct RecordWalker {
     if (settings.mode == RunMode::toStdout) return send(record);
 
     OutputPath output = splitOutputPath(belowDataRoot(path));
-    if (output.hasDotDot) return problem(EventKind::unsafePath, record);
+    if (output.unsafe) return problem(EventKind::unsafePath, record);
     // The system could not name it whole; walking it piece by piece would only cost time.
-    if (path.size() >= PATH_MAX) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
+    if (path.size() >= platform::kLongestPath) return problem(EventKind::cannotWrite, record, ENAMETOOLONG);
     if (!checkOutputPath(tree, output)) return problem(EventKind::unsafePath, record);
     if (settings.keepExisting && settings.mode == RunMode::extract) {
       // Only a file or a link is an existing file to keep. A directory there fails the write as

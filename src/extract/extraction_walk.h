@@ -68,8 +68,9 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 //   unmatched                          the hash names no file; nothing else happens
 //   entry                              offset, size, output path "data\<folder>\<name>"
 // then at most one of, checked in this order:
-//   unsafePath                         a ".." component, or a symbolic link below data
-//   cannotWrite (ENAMETOOLONG)         the output path reaches PATH_MAX; nothing is made
+//   unsafePath                         a ".." component, a name the system would misread (a device
+//                                      or a data stream on Windows), or a link below data
+//   cannotWrite (ENAMETOOLONG)         the output path reaches platform::kLongestPath; nothing is made
 //   keptExisting                       keepExisting and a file or a link is already there
 //   cannotWrite (EEXIST)               keepExisting and a FIFO, socket or device is there
 //   truncatedPayload                   the payload runs past the end of the archive

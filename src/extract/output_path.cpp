@@ -1,5 +1,7 @@
 #include "extract/output_path.h"
 
+#include "platform/platform.h"
+
 namespace oxtrel {
 
 namespace {
@@ -14,7 +16,7 @@ OutputPath splitOutputPath(std::string_view relative) {
   for (size_t i = 0; i <= relative.size(); ++i) {
     if (i < relative.size() && !isSeparator(relative[i])) continue;
     std::string_view component = relative.substr(start, i - start);
-    if (component == "..") path.hasDotDot = true;
+    if (component == ".." || !platform::nameAllowed(component)) path.unsafe = true;
     if (i == relative.size()) {
       path.fileName = component;
     } else if (!component.empty()) {

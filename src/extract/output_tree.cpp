@@ -14,7 +14,7 @@ void sweepOnce(OutputTree& tree, OpenDirectory& dir) {
 }
 
 Status writeContent(OutputTree& tree, const OutputPath& path, const platform::Content& content) {
-  if (path.hasDotDot) return Error{ErrorKind::unsafePath, 0, {}};
+  if (path.unsafe) return Error{ErrorKind::unsafePath, 0, {}};
   // A path ending in a separator names a directory, not a file.
   if (path.fileName.empty()) return Error{ErrorKind::cannotWrite, EISDIR, {}};
   Result<OpenDirectory*> dir = openDirectory(tree.directories, path, true);
@@ -39,7 +39,7 @@ OutputTree makeOutputTree(platform::NativeHandle parent, const platform::Publish
 }
 
 Status checkOutputPath(OutputTree& tree, const OutputPath& path) {
-  if (path.hasDotDot) return Error{ErrorKind::unsafePath, 0, {}};
+  if (path.unsafe) return Error{ErrorKind::unsafePath, 0, {}};
   Result<OpenDirectory*> dir = openDirectory(tree.directories, path, false);
   if (!dir && dir.error().kind == ErrorKind::unsafePath) return std::move(dir.error());
   return {};

@@ -3,7 +3,8 @@
 // Writes extracted files below a `data` directory, never outside it.
 //
 // An entry's relative path (folder name + '\' + file name, with '\' and '/' both separating
-// components) is refused as unsafe when a component is "..", or when an existing component below
+// components) is refused as unsafe when a component is ".." or a name the system would misread
+// (see output_path.h), or when an existing component below
 // `data` is a symbolic link (`data` itself may be one). Files are published atomically (see
 // platform::publishFile): a symbolic link standing at the file's own name is replaced, never
 // written through, and a failed or killed run never leaves a partial file under a final name.

@@ -3,34 +3,18 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace oxtrel {
 
 namespace {
 
-enum class TokenKind : uint8_t {
-  literal,    // one byte, ASCII case ignored
-  anyByte,    // ?
-  byteClass,  // [...]
-  star,       // *: any run without '/'
-  anyLevels,  // **/ : empty, or any run that ends with '/'
-  anything,   // final **: any run at all
-};
-
-struct Token {
-  TokenKind kind = TokenKind::literal;
-  char byte = 0;
-  bool negated = false;
-  size_t classBegin = 0;  // the class members, as pattern offsets, without the brackets
-  size_t classEnd = 0;
-};
-
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 // Offset just past the closing ']' of the class opened at `open`, or 0 when it never closes.
-size_t classClose(std::string_view pattern, size_t open, Token& token) {
+size_t classClose(std::string_view pattern, size_t open, PatternToken& token) {
   size_t i = open + 1;
   if (i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^')) {
     token.negated = true;
@@ -66,7 +50,7 @@ bool classHolds(std::string_view members, char c) {
   return false;
 }
 
-bool classMatches(std::string_view pattern, const Token& token, char c) {
+bool classMatches(std::string_view pattern, const PatternToken& token, char c) {
   if (c == '/') return false;
   const std::string_view members = pattern.substr(token.classBegin, token.classEnd - token.classBegin);
   const bool held = classHolds(members, c) || classHolds(members, lowerAscii(c)) ||
@@ -74,17 +58,17 @@ bool classMatches(std::string_view pattern, const Token& token, char c) {
   return held != token.negated;
 }
 
-std::vector<Token> tokenize(std::string_view pattern) {
-  std::vector<Token> tokens;
+std::vector<PatternToken> tokenize(std::string_view pattern) {
+  std::vector<PatternToken> tokens;
   const auto atComponentStart = [&] {
     if (tokens.empty()) return true;
-    const Token& last = tokens.back();
-    return last.kind == TokenKind::anyLevels || (last.kind == TokenKind::literal && last.byte == '/');
+    const PatternToken& last = tokens.back();
+    return last.kind == PatternTokenKind::anyLevels || (last.kind == PatternTokenKind::literal && last.byte == '/');
   };
   size_t i = 0;
   while (i < pattern.size()) {
     const char c = pattern[i];
-    Token token;
+    PatternToken token;
     if (c == '*') {
       size_t run = 0;
       while (i + run < pattern.size() && pattern[i + run] == '*') ++run;
@@ -92,21 +76,21 @@ std::vector<Token> tokenize(std::string_view pattern) {
       const bool wholeComponent =
           run >= 2 && atComponentStart() && (after == pattern.size() || pattern[after] == '/');
       if (wholeComponent && after == pattern.size()) {
-        token.kind = TokenKind::anything;
+        token.kind = PatternTokenKind::anything;
         i = after;
       } else if (wholeComponent) {
-        token.kind = TokenKind::anyLevels;
+        token.kind = PatternTokenKind::anyLevels;
         i = after + 1;
       } else {
-        token.kind = TokenKind::star;
+        token.kind = PatternTokenKind::star;
         i = after;
       }
     } else if (c == '?') {
-      token.kind = TokenKind::anyByte;
+      token.kind = PatternTokenKind::anyByte;
       ++i;
-    } else if (Token bracket; c == '[' && classClose(pattern, i, bracket) != 0) {
+    } else if (PatternToken bracket; c == '[' && classClose(pattern, i, bracket) != 0) {
       token = bracket;
-      token.kind = TokenKind::byteClass;
+      token.kind = PatternTokenKind::byteClass;
       i = token.classEnd + 1;
     } else if (c == '\\' && i + 1 < pattern.size()) {
       token.byte = pattern[i + 1];
@@ -120,55 +104,93 @@ std::vector<Token> tokenize(std::string_view pattern) {
   return tokens;
 }
 
-bool takesNothing(TokenKind kind) {
-  return kind == TokenKind::star || kind == TokenKind::anyLevels || kind == TokenKind::anything;
+bool takesNothing(PatternTokenKind kind) {
+  return kind == PatternTokenKind::star || kind == PatternTokenKind::anyLevels || kind == PatternTokenKind::anything;
 }
 
 // Per token: at it (the tokens before it have matched what was read), or, for anyLevels only,
 // inside one of the components it is skipping, where only a '/' leads back to it.
-constexpr uint8_t atToken = 1;
+constexpr uint8_t atPatternToken = 1;
 constexpr uint8_t insideLevels = 2;
 
 // Marks every token reachable from a live one without reading a byte; those steps only go
 // forward by one token, so a single ascending pass is enough.
-void closeOverEmpty(const std::vector<Token>& tokens, std::vector<uint8_t>& live) {
+void closeOverEmpty(const std::vector<PatternToken>& tokens, std::vector<uint8_t>& live) {
   for (size_t t = 0; t < tokens.size(); ++t)
-    if ((live[t] & atToken) && takesNothing(tokens[t].kind)) live[t + 1] |= atToken;
+    if ((live[t] & atPatternToken) && takesNothing(tokens[t].kind)) live[t + 1] |= atPatternToken;
+}
+
+// Whether path begins (atEnd false) or ends (atEnd true) with the literal tokens, ASCII case ignored.
+bool holdsLiterals(std::span<const PatternToken> literals, std::string_view path, bool atEnd) {
+  if (literals.size() > path.size()) return false;
+  size_t start = atEnd ? path.size() - literals.size() : 0;
+  for (size_t i = 0; i < literals.size(); ++i)
+    if (lowerAscii(literals[i].byte) != lowerAscii(path[start + i])) return false;
+  return true;
 }
 
 }  // namespace
 
+CompiledPattern compilePathPattern(std::string_view pattern) {
+  CompiledPattern compiled;
+  compiled.text = pattern;
+  compiled.tokens = tokenize(pattern);
+  const std::vector<PatternToken>& tokens = compiled.tokens;
+  auto literal = [&](size_t t) { return tokens[t].kind == PatternTokenKind::literal; };
+  while (compiled.literalPrefix < tokens.size() && literal(compiled.literalPrefix)) ++compiled.literalPrefix;
+  if (compiled.literalPrefix < tokens.size())
+    while (compiled.literalSuffix < tokens.size() && literal(tokens.size() - 1 - compiled.literalSuffix))
+      ++compiled.literalSuffix;
+  compiled.live.resize(tokens.size() + 1);
+  compiled.next.resize(tokens.size() + 1);
+  return compiled;
+}
+
 bool matchesPathPattern(std::string_view pattern, std::string_view path) {
-  const std::vector<Token> tokens = tokenize(pattern);
-  std::vector<uint8_t> live(tokens.size() + 1, 0);
-  std::vector<uint8_t> next(tokens.size() + 1, 0);
-  live[0] = atToken;
+  CompiledPattern compiled = compilePathPattern(pattern);
+  return matchesPathPattern(compiled, path);
+}
+
+bool matchesPathPattern(CompiledPattern& compiled, std::string_view path) {
+  const std::string_view pattern = compiled.text;
+  const std::vector<PatternToken>& tokens = compiled.tokens;
+  std::span<const PatternToken> all(tokens);
+  // Most patterns name a folder or an extension: their fixed ends settle most paths at once.
+  if (compiled.literalPrefix == tokens.size())
+    return path.size() == tokens.size() && holdsLiterals(all, path, false);
+  if (!holdsLiterals(all.first(compiled.literalPrefix), path, false) ||
+      !holdsLiterals(all.last(compiled.literalSuffix), path, true))
+    return false;
+  std::vector<uint8_t>& live = compiled.live;
+  std::vector<uint8_t>& next = compiled.next;
+  std::fill(live.begin(), live.end(), uint8_t(0));
+  live[0] = atPatternToken;
   closeOverEmpty(tokens, live);
   for (const char c : path) {
     std::fill(next.begin(), next.end(), uint8_t(0));
     bool any = false;
     for (size_t t = 0; t < tokens.size(); ++t) {
       if (!live[t]) continue;
-      const Token& token = tokens[t];
+      const PatternToken& token = tokens[t];
       bool advance = false;
       uint8_t stay = 0;
       switch (token.kind) {
-        case TokenKind::literal: advance = lowerAscii(token.byte) == lowerAscii(c); break;
-        case TokenKind::anyByte: advance = c != '/'; break;
-        case TokenKind::byteClass: advance = classMatches(pattern, token, c); break;
-        case TokenKind::star: stay = c != '/' ? atToken : 0; break;
-        case TokenKind::anyLevels: stay = c == '/' ? atToken : insideLevels; break;
-        case TokenKind::anything: stay = atToken; break;
+        case PatternTokenKind::literal: advance = lowerAscii(token.byte) == lowerAscii(c); break;
+        case PatternTokenKind::anyByte: advance = c != '/'; break;
+        case PatternTokenKind::byteClass: advance = classMatches(pattern, token, c); break;
+        case PatternTokenKind::star: stay = c != '/' ? atPatternToken : 0; break;
+        case PatternTokenKind::anyLevels: stay = c == '/' ? atPatternToken : insideLevels; break;
+        case PatternTokenKind::anything: stay = atPatternToken; break;
       }
       next[t] |= stay;
-      if (advance) next[t + 1] |= atToken;
+      if (advance) next[t + 1] |= atPatternToken;
       any = any || stay != 0 || advance;
     }
     if (!any) return false;
     live.swap(next);
     closeOverEmpty(tokens, live);
   }
-  return (live[tokens.size()] & atToken) != 0;
+  return (live[tokens.size()] & atPatternToken) != 0;
 }
 
 std::string patternPath(std::string_view folder, std::string_view name) {

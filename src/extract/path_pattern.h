@@ -19,11 +19,45 @@
 // Matching simulates all alternatives at once: time is bounded by pattern length times path
 // length whatever the pattern (`*a*a*a*a*a*b` included), never exponential.
 
-#include <string_view>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace oxtrel {
 
+enum class PatternTokenKind : uint8_t {
+  literal,    // one byte, ASCII case ignored
+  anyByte,    // ?
+  byteClass,  // [...]
+  star,       // *: any run without '/'
+  anyLevels,  // **/ : empty, or any run that ends with '/'
+  anything,   // final **: any run at all
+};
+
+struct PatternToken {
+  PatternTokenKind kind = PatternTokenKind::literal;
+  char byte = 0;
+  bool negated = false;
+  size_t classBegin = 0;  // the class members, as offsets in the pattern, without the brackets
+  size_t classEnd = 0;
+};
+
+// A pattern parsed once, to be matched against many paths, with the matcher's own state: one
+// compiled pattern is used by one thread at a time.
+struct CompiledPattern {
+  std::string text;
+  std::vector<PatternToken> tokens;
+  size_t literalPrefix = 0;  // leading tokens that are literal bytes (all of them when no wildcard)
+  size_t literalSuffix = 0;  // trailing literal tokens after the last wildcard
+  std::vector<uint8_t> live, next;  // the matcher's state per token, reused from path to path
+};
+
+CompiledPattern compilePathPattern(std::string_view pattern);
+bool matchesPathPattern(CompiledPattern& pattern, std::string_view path);
+
+// Compiles pattern for this one path: for a single match.
 bool matchesPathPattern(std::string_view pattern, std::string_view path);
 
 // `folder/name` with every '\' in folder and name turned into '/', or just `name` when folder is

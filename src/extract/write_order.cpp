@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 #include <unordered_map>
 
 #include "catalogue/entry_path.h"
+#include "platform/platform.h"
 
 namespace oxtrel {
 
@@ -15,9 +17,12 @@ constexpr uint32_t kNone = UINT32_MAX;
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
+// A component is keyed by the file system's idea of its name, so that two spellings of one file
+// (case twins on Windows) are one path here too.
 uint64_t childKey(uint64_t parent, std::string_view component) {
+  thread_local std::string folded;
   // splitmix64's finaliser over the parent key and the component's own hash.
-  uint64_t x = parent ^ (std::hash<std::string_view>{}(component) + 0x9e3779b97f4a7c15u);
+  uint64_t x = parent ^ (std::hash<std::string_view>{}(platform::nameKey(component, folded)) + 0x9e3779b97f4a7c15u);
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
   x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
   return x ^ (x >> 31);
@@ -65,7 +70,7 @@ struct PathSplitter {
       split.directories.clear();
       uint64_t key = kDataKey;
       folderUnsafe = !eachComponent(folder, [&](std::string_view c) {
-        if (c == "..") return false;
+        if (c == ".." || !platform::nameAllowed(c)) return false;
         if (!c.empty() && c != ".") split.directories.push_back(key = childKey(key, c));
         return true;
       });
@@ -77,9 +82,9 @@ struct PathSplitter {
     size_t nameStart = path.name.find_last_of("/\\");
     nameStart = nameStart == std::string_view::npos ? 0 : nameStart + 1;
     std::string_view fileName = path.name.substr(nameStart);
-    if (fileName == "..") return split;
+    if (fileName == ".." || !platform::nameAllowed(fileName)) return split;
     if (nameStart > 0 && !eachComponent(path.name.substr(0, nameStart - 1), [&](std::string_view c) {
-          if (c == "..") return false;
+          if (c == ".." || !platform::nameAllowed(c)) return false;
           if (!c.empty() && c != ".") split.directories.push_back(key = childKey(key, c));
           return true;
         }))

@@ -17,12 +17,14 @@
 //     entry that needs it waits for it, since either may make it (for a folder with an empty
 //     name, that is `data`, which every entry may make).
 // An entry whose file name is empty or "." writes no file but still needs its directories. A path
-// with a ".." component, or one that reaches PATH_MAX once "data\" is put before it, is refused
-// before the file system is looked at, and an entry without a path (an unmatched record, say)
-// touches nothing: neither waits nor is waited for.
+// with a ".." component, or a name the system would misread (platform::nameAllowed), or one that
+// reaches PATH_MAX once "data\" is put before it, is refused before the file system is looked at,
+// and an entry without a path (an unmatched record, say) touches nothing: neither waits nor is
+// waited for.
 //
-// Everything else runs freely. Paths are compared through 64-bit hashes of their components: a
-// collision can only add a wait, never lose one.
+// Everything else runs freely. Paths are compared through 64-bit hashes of their components, each
+// as the file system compares names (platform::nameKey: case-folded on Windows): a collision can
+// only add a wait, never lose one.
 
 #include <cstdint>
 #include <functional>

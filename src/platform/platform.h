@@ -125,6 +125,10 @@ SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool c
 // directory at the same time is not an error.
 SystemError openChild(NativeHandle parent, const std::string& name, bool create, Directory& directory);
 
+// An output path this long (in bytes, below and including `data`) or longer is refused as too
+// long, on every system alike: Linux's PATH_MAX, well within what Windows takes in its \\?\ form.
+inline constexpr size_t kLongestPath = 4096;
+
 // The status of what stands at name in directory: a symbolic link is described, not followed.
 // ENOENT when nothing does.
 SystemError statusAt(NativeHandle directory, const std::string& name, FileStatus& status);
@@ -141,8 +145,16 @@ SystemError listDirectory(const std::string& path, bool followLink, std::vector<
                           std::string& failedEntry);
 
 // The form of a name under which this system's file system finds it: two names with the same
-// key are one entry of a directory. The exact bytes on POSIX.
-std::string nameKey(std::string_view name);
+// key are one entry of a directory. The exact bytes on POSIX (name itself is returned); on
+// Windows the name upper-cased by the system's table, written into buffer.
+std::string_view nameKey(std::string_view name, std::string& buffer);
+
+// False for a name that this system would read as something other than a plain name, so that
+// creating it could touch another file or a device: on Windows a ':' (a data stream), the
+// characters < > " | ? * and control bytes, a reserved device name (CON, NUL, COM1, ...) with
+// or without an extension, a name ending in a dot or a space. Always true on POSIX. ".." is the
+// caller's to refuse; "" and "." are allowed.
+bool nameAllowed(std::string_view name);
 
 // ---- Publishing extracted files -------------------------------------------------------------
 
@@ -213,13 +225,33 @@ bool isMarkedTemporary(NativeHandle directory, const std::string& name);
 
 // ---- Replacing a file by path (the packer's output) ----------------------------------------
 
+// What a file written by path replaces, symbolic links followed as cp follows them.
+struct ReplaceTarget {
+  std::string path;  // the path given, each symbolic link followed; one to a missing file names it
+  bool exists = false;
+  FileKind kind = FileKind::other;  // of what stands at path, when exists
+  FileIdentity identity;
+  // A regular file's permission bits (those of 07777 on POSIX), owner and group: its
+  // replacement keeps them.
+  uint32_t permissions = 0;
+  uint64_t owner = 0;
+  uint64_t group = 0;
+};
+
+// Follows the symbolic links from path (ELOOP past the system's limit) and describes what stands
+// at the end. A missing file is not an error: exists is then false.
+SystemError findReplaceTarget(const std::string& path, ReplaceTarget& target);
+
 // Creates a hidden temporary beside finalPath (in its directory, with a name no longer than
-// finalPath's), open for writing at any offset.
+// finalPath's), open for writing at any offset. It carries the temporary mark and is held for
+// as long as this process lives, and the temporaries that dead runs left in that directory
+// (marked, and held by no live process) are removed first.
 SystemError createTemporaryBeside(const std::string& finalPath, std::string& temporaryPath, File& file);
 
-// Flushes file to disk, gives it the permissions a new file gets, closes it and renames
-// temporaryPath over finalPath. On failure the temporary is removed.
-SystemError commitTemporary(File& file, const std::string& temporaryPath, const std::string& finalPath);
+// Flushes file to disk, gives it the permissions of the regular file at target (and its owner
+// and group when the process may give them) or else those a new file gets, renames
+// temporaryPath over target.path and closes it. On failure the temporary is removed.
+SystemError commitTemporary(File& file, const std::string& temporaryPath, const ReplaceTarget& target);
 
 // Removes the file at path. Best effort.
 void removeFile(const std::string& path);

@@ -111,6 +111,8 @@ SystemError listDirectory(const std::string& path, bool followLink, std::vector<
   return error;
 }
 
-std::string nameKey(std::string_view name) { return std::string(name); }
+std::string_view nameKey(std::string_view name, std::string&) { return name; }
+
+bool nameAllowed(std::string_view) { return true; }
 
 }  // namespace oxtrel::platform
