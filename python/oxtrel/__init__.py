@@ -244,6 +244,9 @@ class Archive:
         self.close()
 
     def close(self) -> None:
+        # The listing outlives the file: what was made on demand is kept from here on.
+        if not isinstance(self._entries, tuple):
+            self._entries = tuple(self._entries)
         self._native.close()
 
     def __iter__(self) -> Iterator[Entry]:
