@@ -1,7 +1,7 @@
 """Builds and installs the Python module without CMake, offline:
     /usr/bin/python3 -m pip install --no-build-isolation .
-It compiles the library's sources into the module and needs pybind11-dev, python3-dev and
-libdeflate-dev."""
+It compiles the library's sources into the module and needs pybind11-dev, python3-dev,
+libdeflate-dev and zlib1g-dev."""
 
 import pathlib
 import re
@@ -60,7 +60,7 @@ native = Extension(
     "oxtrel._oxtrel",
     sources=sources + ["python/oxtrel_module.cpp"],
     include_dirs=["src", "include"],
-    libraries=["deflate"],
+    libraries=["deflate", "z"],
     extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-g0"],
     language="c++",
 )

@@ -1,7 +1,8 @@
 # The Debian package, made by `cpack -G DEB` in a build configured with CMAKE_INSTALL_PREFIX=/usr:
 # what `cmake --install` puts in place (programs, manual pages, completions, library, headers,
 # CMake package, pkg-config file) plus the copyright and changelog Debian asks for. Its
-# dependencies come from dpkg-shlibdeps; libdeflate-dev is only needed to link the static library.
+# dependencies come from dpkg-shlibdeps; libdeflate-dev and zlib1g-dev are only needed to link the
+# static library.
 set(OXTREL_PACKAGE_CONTACT "oxtrel maintainers <maintainers@users.noreply.c-seed-3359e988.example>"
     CACHE STRING "Maintainer of the Debian package")
 
@@ -21,7 +22,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS libdeflate-dev)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libdeflate-dev, zlib1g-dev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})

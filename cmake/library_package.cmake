@@ -10,12 +10,12 @@ add_library(oxtrel_shared SHARED $<TARGET_OBJECTS:oxtrel_core> $<TARGET_OBJECTS:
 set_target_properties(oxtrel_shared PROPERTIES OUTPUT_NAME oxtrel EXPORT_NAME oxtrel
                       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 target_include_directories(oxtrel_shared INTERFACE ${OXTREL_PUBLIC_INCLUDES})
-target_link_libraries(oxtrel_shared PRIVATE ${LIBDEFLATE_LIBRARY})
+target_link_libraries(oxtrel_shared PRIVATE ${LIBDEFLATE_LIBRARY} ZLIB::ZLIB)
 
 add_library(oxtrel_static STATIC $<TARGET_OBJECTS:oxtrel_core> $<TARGET_OBJECTS:oxtrel_platform>)
 set_target_properties(oxtrel_static PROPERTIES OUTPUT_NAME oxtrel EXPORT_NAME oxtrel_static)
 target_include_directories(oxtrel_static INTERFACE ${OXTREL_PUBLIC_INCLUDES})
-target_link_libraries(oxtrel_static INTERFACE deflate)
+target_link_libraries(oxtrel_static INTERFACE deflate z)
 
 install(TARGETS oxtrel_shared oxtrel_static EXPORT oxtrelTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

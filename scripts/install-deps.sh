@@ -5,11 +5,11 @@
 #   --programs: only what building the two programs needs (make run), not the tests, benchmark
 #   tools or Python module.
 set -euo pipefail
-packages=(g++ cmake make libdeflate-dev)
+packages=(g++ cmake make libdeflate-dev zlib1g-dev)
 if [ "${1:-}" = --programs ]; then
   shift
 else
-  packages+=(pkg-config libgtest-dev zlib1g-dev groff-base nlohmann-json3-dev python3-dev pybind11-dev
+  packages+=(pkg-config libgtest-dev groff-base nlohmann-json3-dev python3-dev pybind11-dev
              python3-pytest python3-setuptools)
 fi
 packages+=("$@")

@@ -1,11 +1,16 @@
 // oxtrel-pack's contract, checked on the built binary: arguments, messages, exit statuses.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <set>
 
 #include "process_runner.h"
 #include "scratch.h"
@@ -70,7 +75,10 @@ TEST(PackCli, NotesComeFirstOnStderrWhetherThePackSucceedsOrFails) {
   ScratchDir dir;
   writeTree(dir / "tree", {{"looks.bin", std::string("\1\2\3\4\x78\x9c", 6)}});
   ASSERT_EQ(symlink("looks.bin", (dir / "tree/link").c_str()), 0);
-  const std::string linkNote = "oxtrel-pack: note: tree/link: symbolic link, not followed\n";
+  // Control bytes in names are escaped, so a name cannot forge a line of its own.
+  ASSERT_EQ(symlink("looks.bin", (dir / "tree/a\noxtrel-pack: forged").c_str()), 0);
+  const std::string linkNote = "oxtrel-pack: note: tree/a\\x0aoxtrel-pack: forged: symbolic link, not followed\n"
+                               "oxtrel-pack: note: tree/link: symbolic link, not followed\n";
   struct Case {
     std::vector<std::string> args;
     int exitStatus;
@@ -80,8 +88,8 @@ TEST(PackCli, NotesComeFirstOnStderrWhetherThePackSucceedsOrFails) {
       {{"out.vrk", "tree"}, 0, "out.vrk: 1 files in 1 folders, 6 bytes in, ",
        linkNote + "oxtrel-pack: note: tree/looks.bin: its bytes 4 and 5 are those of a compressed payload; oxtrel "
                   "extracts it unchanged but reports it as possibly packed and exits 1 (--compress avoids this)\n"},
-      {{"no/out.vrk", "tree"}, 1, "",
-       linkNote + "oxtrel-pack: cannot write 'no/out.vrk': No such file or directory\n"},
+      {{"no\t/out.vrk", "tree"}, 1, "",
+       linkNote + "oxtrel-pack: cannot write 'no\\x09/out.vrk': No such file or directory\n"},
   };
   for (const Case& c : cases) {
     ProcessResult r = runPack(c.args, dir.path);
@@ -125,6 +133,118 @@ TEST(PackCli, FailuresGoToStderrWithExit1AndLeaveNoArchive) {
   }
   std::map<std::string, std::string> left = snapshotTree(dir.path);
   EXPECT_TRUE(std::none_of(left.begin(), left.end(), [](const auto& e) { return e.first.starts_with(".oxtrel-pack-"); }));
+}
+
+// What stands at the destination is never destroyed: a link is written through, a file keeps its
+// permissions (and owner when run as root), anything else is refused and left as it was.
+TEST(PackCli, TheDestinationIsWrittenThroughALinkAndKeptWhenNotAFile) {
+  ScratchDir dir;
+  writeTree(dir / "tree", {{"f", "payload"}});
+  writeTree(dir / "dest", {{"old.vrk", "old"}, {"sub/kept", "k"}});
+  ASSERT_EQ(chmod((dir / "dest/old.vrk").c_str(), 0444), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((dir / "dest/old.vrk").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(mkfifo((dir / "dest/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("old.vrk", (dir / "dest/link").c_str()), 0);
+  ASSERT_EQ(symlink("link", (dir / "dest/link2").c_str()), 0);
+  ASSERT_EQ(symlink("made.vrk", (dir / "dest/dangling").c_str()), 0);
+  ASSERT_EQ(symlink("fifo", (dir / "dest/to-fifo").c_str()), 0);
+  ASSERT_EQ(symlink("loop", (dir / "dest/loop").c_str()), 0);
+  ASSERT_EQ(runPack({"fresh.vrk", "../tree"}, dir / "dest").exitStatus, 0);
+  const Bytes archive = readFile(dir / "dest/fresh.vrk");
+
+  for (const char* refused : {"fifo", "sub", "to-fifo"}) {
+    std::map<std::string, std::string> before = snapshotTree(dir / "dest");
+    ProcessResult r = runPack({std::string("dest/") + refused, "tree"}, dir.path);
+    EXPECT_EQ(r.exitStatus, 1) << refused;
+    EXPECT_EQ(r.err, "oxtrel-pack: cannot write 'dest/" + std::string(refused) + "': not a regular file\n");
+    EXPECT_EQ(snapshotTree(dir / "dest"), before) << refused;
+  }
+  ProcessResult loop = runPack({"dest/loop", "tree"}, dir.path);
+  EXPECT_EQ(loop.exitStatus, 1);
+  EXPECT_EQ(loop.err, "oxtrel-pack: cannot write 'dest/loop': Too many levels of symbolic links\n");
+
+  for (const char* through : {"dest/link2", "dest/dangling"}) {
+    ProcessResult r = runPack({through, "tree"}, dir.path);
+    EXPECT_EQ(r.exitStatus, 0) << through << r.err;
+  }
+  std::map<std::string, std::string> after = snapshotTree(dir / "dest");
+  EXPECT_EQ(after["link"], "-> old.vrk");
+  EXPECT_EQ(after["link2"], "-> link");
+  EXPECT_EQ(after["dangling"], "-> made.vrk");
+  EXPECT_EQ(readFile(dir / "dest/old.vrk"), archive);
+  EXPECT_EQ(readFile(dir / "dest/made.vrk"), archive);
+  struct stat st;
+  ASSERT_EQ(stat((dir / "dest/old.vrk").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+  }
+  EXPECT_TRUE(std::none_of(after.begin(), after.end(), [](const auto& e) { return e.first.starts_with(".oxtrel-pack-"); }));
+}
+
+std::set<std::string> temporariesIn(const std::string& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    if (entry.path().filename().string().starts_with(".oxtrel-pack-")) names.insert(entry.path().filename());
+  return names;
+}
+
+// A stop signal removes the run's temporary and ends it with 128 + the signal; a run killed
+// outright leaves its temporary, which the next run removes. Files that merely have such a name,
+// and a live run's temporary, are left alone.
+TEST(PackCli, StopSignalsLeaveNothingAndDeadRunsTemporariesAreSwept) {
+  ScratchDir dir;
+  std::string big(48 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = char('a' + ((i * 2654435761u) >> 7) % 23 + (i % 4096 < 9));
+  writeTree(dir / "tree", {{"big", big}});
+  writeTree(dir / "out", {{".oxtrel-pack-mine", "a user's file"}});
+  int held = open((dir / "out/.oxtrel-pack-held").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  if (fsetxattr(held, "user.oxtrel.temporary", ".oxtrel-pack-held", 17, 0) != 0) GTEST_SKIP() << "no extended attributes here";
+
+  // A grandchild sends the signal to the pack once its temporary stands beside the archive.
+  auto signalOnceWriting = [&](int signal) {
+    return [&dir, signal] {
+      pid_t pack = getpid();
+      const std::set<std::string> before = temporariesIn(dir / "out");
+      if (fork() != 0) return;
+      close(STDOUT_FILENO);
+      close(STDERR_FILENO);
+      for (int i = 0; i < 2000 && getppid() == pack; ++i) {
+        std::set<std::string> now = temporariesIn(dir / "out");
+        // Signalled once marked: a run killed between creating its temporary and marking it
+        // would leave one that is never swept.
+        auto marked = [&](const std::string& name) {
+          return !before.contains(name) && getxattr((dir / "out/" + name).c_str(), "user.oxtrel.temporary", nullptr, 0) > 0;
+        };
+        if (std::any_of(now.begin(), now.end(), marked)) {
+          kill(pack, signal);
+          break;
+        }
+        usleep(5000);
+      }
+      _exit(0);
+    };
+  };
+  ProcessResult killed = runPack({"-z", "--level=12", "-j1", "out/a.vrk", "tree"}, dir.path, signalOnceWriting(SIGKILL));
+  ASSERT_EQ(killed.signal, SIGKILL);
+  ASSERT_EQ(temporariesIn(dir / "out").size(), 3u) << "the killed run's temporary stays";
+
+  const std::set<std::string> planted = {".oxtrel-pack-held", ".oxtrel-pack-mine"};
+  for (int signal : {SIGINT, SIGTERM}) {
+    ProcessResult r = runPack({"-z", "--level=12", "-j2", "out/a.vrk", "tree"}, dir.path, signalOnceWriting(signal));
+    EXPECT_EQ(r.exitStatus, 128 + signal) << r.signal;
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(temporariesIn(dir / "out"), planted) << signal;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/a.vrk"));
+  }
+  EXPECT_EQ(readFile(dir / "out/.oxtrel-pack-mine"), bytesOf("a user's file"));
+  close(held);
 }
 
 }  // namespace

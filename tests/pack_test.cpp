@@ -7,14 +7,17 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <filesystem>
 #include <set>
 
+#include "allocation_probe.h"
 #include "archive_builder.h"
 #include "catalogue/catalogue_loader.h"
 #include "catalogue/little_endian.h"
 #include "catalogue/name_hash.h"
 #include "catalogue/payload_format.h"
+#include "pack/payload_compression.h"
 #include "pack/tree_scan.h"
 #include "parallel/job_batches.h"
 #include "scratch.h"
@@ -59,17 +62,20 @@ Tree readBack(const std::string& path) {
   }
   EXPECT_EQ(names.size(), c.header.fileCount);
 
-  uint64_t blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
-  for (const Folder& folder : c.folders) blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
+  uint64_t blockAt = kHeaderSize + folderCount(c) * kFolderRecordSize;
+  for (size_t f = 0; f < folderCount(c); ++f) blockAt += 2 + folderName(c, f).size() + folderFiles(c, f).size() * kFileRecordSize;
   EXPECT_EQ(c.nameBlockOffset, blockAt);
   uint64_t payloadAt = blockAt + c.header.totalNameLength;
-  blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
+  blockAt = kHeaderSize + folderCount(c) * kFolderRecordSize;
 
   Tree files;
   size_t k = 0;
   NameHash previousHash{};
-  for (size_t f = 0; f < c.folders.size(); ++f) {
-    const Folder& folder = c.folders[f];
+  for (size_t f = 0; f < folderCount(c); ++f) {
+    struct {
+      std::string name;
+      std::span<const FileRecord> files;
+    } folder{std::string(folderName(c, f)), folderFiles(c, f)};
     EXPECT_EQ(folder.name.find('/'), std::string::npos) << "components are joined with '\\'";
     FolderRecord folderRecord = decodeFolderRecord(bytes.data() + kHeaderSize + f * kFolderRecordSize);
     EXPECT_EQ(folderRecord.hash, computeNameHash(folder.name, {}));
@@ -78,7 +84,7 @@ Tree readBack(const std::string& path) {
     EXPECT_EQ(bytes[blockAt], folder.name.size() + 1);
     blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
     if (f > 0) {
-      EXPECT_LT(std::pair(previousHash, c.folders[f - 1].name), std::pair(folderRecord.hash, folder.name));
+      EXPECT_LT(std::pair(previousHash, std::string(folderName(c, f - 1))), std::pair(folderRecord.hash, folder.name));
     }
     previousHash = folderRecord.hash;
 
@@ -254,6 +260,54 @@ TEST(Pack, BatchesOfFilesWriteEveryFileAndReportTheFirstFailureWhereverTheyEnd) 
       EXPECT_FALSE(std::filesystem::exists(dir / "b.vrk"));
     }
     writeTree(dir / "tree", tree);
+  }
+}
+
+// Files past kWholeFileBytes are deflated in pieces: the payload is still one zlib stream (readBack
+// inflates and checks it), the bytes are the same for every job count, no buffer holds a whole
+// file, and a file that shrinks under the writer, or a stop, leaves the old archive as it was.
+TEST(Pack, LargeFilesAreCompressedInPiecesAlikeForEveryJobCount) {
+  ScratchDir dir;
+  auto contents = [](size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    // Runs repeated at distances that cross piece boundaries, so the dictionaries matter.
+    for (size_t i = 0; i < size; ++i) bytes[i] = char((i % 50000 < 30000 ? i % 997 : (i * seed) >> 9) * 31 % 251);
+    return bytes;
+  };
+  const Tree tree = {
+      {"a/whole", contents(kWholeFileBytes, 3)},           {"a/one-more", contents(kWholeFileBytes + 1, 5)},
+      {"b/three", contents(3 * kPieceBytes, 7)},          {"b/odd", contents(5 * kPieceBytes / 2, 11)},
+      {"b/small0", "s"}, {"b/small1", contents(4000, 13)}, {"c/empty", ""},
+  };
+  writeTree(dir / "tree", tree);
+  for (int level : {kMinCompressionLevel, kDefaultCompressionLevel, kMaxCompressionLevel}) {
+    armAllocationProbe();
+    ASSERT_EQ(failureOf(packDirectory(dir / "tree", dir / "one.vrk", {.compress = true, .level = level})), "");
+    EXPECT_LT(largestAllocationSinceArmed(), 2 * kPieceBytes) << level;
+    EXPECT_EQ(readBack(dir / "one.vrk"), tree) << level;
+    for (unsigned jobs : {2u, 3u, 8u}) {
+      ASSERT_EQ(failureOf(packDirectory(dir / "tree", dir / "many.vrk", {.compress = true, .level = level, .jobs = jobs})), "");
+      EXPECT_EQ(readFile(dir / "many.vrk"), readFile(dir / "one.vrk")) << level << " " << jobs;
+    }
+  }
+
+  Result<TreeScan> scan = scanTree(dir / "tree", std::nullopt);
+  ASSERT_TRUE(scan.ok());
+  Result<CataloguePlan> plan = planCatalogue(scan->directories);
+  ASSERT_TRUE(plan.ok());
+  const std::atomic<int> stop{SIGTERM};
+  for (bool compress : {false, true})
+    for (unsigned jobs : {1u, 3u}) {
+      writeTree(dir / "out", {{"a.vrk", "the old archive"}});
+      PackReport report = writeArchive(*plan, {.compress = compress, .jobs = jobs, .stop = &stop}, dir / "out/a.vrk");
+      EXPECT_EQ(failureOf(report), "the pack was stopped before it was complete");
+      EXPECT_EQ(snapshotTree(dir / "out"), (Tree{{"a.vrk", "the old archive"}}));
+    }
+  ASSERT_EQ(truncate((dir / "tree/b/three").c_str(), off_t(3 * kPieceBytes / 2)), 0);
+  for (unsigned jobs : {1u, 2u, 8u}) {
+    PackReport report = writeArchive(*plan, {.compress = true, .jobs = jobs}, dir / "out/a.vrk");
+    EXPECT_EQ(failureOf(report), "cannot read '" + dir / "tree/b/three" + "': it ended early") << jobs;
+    EXPECT_EQ(snapshotTree(dir / "out"), (Tree{{"a.vrk", "the old archive"}})) << jobs;
   }
 }
 

@@ -12,8 +12,10 @@
 #include <oxtrel/jobs.h>
 #include <oxtrel/pack.h>
 
+#include "cli/console_lines.h"
 #include "cli/job_option.h"
 #include "cli/standard_output.h"
+#include "cli/stop_signals.h"
 
 namespace {
 
@@ -109,13 +111,26 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args, std::string&
   return ParseOutcome::run;
 }
 
-int pack(const Arguments& args) {
+// Names come from the tree and the command line: control bytes in them are escaped as oxtrel
+// escapes them, so a crafted name cannot forge or erase a line.
+void printLine(std::string_view kind, std::string_view text) {
+  std::fprintf(stderr, "oxtrel-pack: %.*s", int(kind.size()), kind.data());
+  oxtrel::writeEscaped(stderr, text);
+  std::fputc('\n', stderr);
+}
+
+// A stop signal ends the pack as it ends oxtrel's run: the temporary is removed, nothing else is
+// printed, and the exit status is 128 + the signal's number.
+int pack(Arguments& args) {
+  oxtrel::catchStopSignals();
+  args.settings.stop = &oxtrel::stopSignalFlag();
   oxtrel::Result<oxtrel::PackSummary> summary =
       oxtrel::packDirectory(args.directory, args.archive, args.settings, [](std::string_view note) {
-        std::fprintf(stderr, "oxtrel-pack: note: %.*s\n", int(note.size()), note.data());
+        printLine("note: ", note);
       });
+  if (int signal = oxtrel::stopSignal(); signal != 0) return 128 + signal;
   if (!summary) {
-    std::fprintf(stderr, "oxtrel-pack: %s\n", oxtrel::message(summary.error()).c_str());
+    printLine("", oxtrel::message(summary.error()));
     return kExitFailed;
   }
   std::printf("%s: %" PRIu32 " files in %" PRIu32 " folders, %" PRIu64 " bytes in, %" PRIu64

@@ -27,6 +27,7 @@ enum class ErrorKind {
   tooLarge,           // the archive would pass 4 GiB - 1, the reach of its 32-bit offsets
   invalidArgument,    // a caller's value is out of range or malformed; where says which
   notFound,           // no entry has the path asked for
+  stopped,            // the caller's stop flag ended the call; nothing was left behind
 };
 
 struct Error {

@@ -42,6 +42,20 @@ def test_listing_and_reading_match_the_source_tree():
             archive.read("nothing/here")
 
 
+def test_the_entry_list_is_a_sequence_made_on_demand():
+    with oxtrel.open(SAMPLE) as archive:
+        listed = list(archive)
+        entries = archive.entries()
+        assert len(entries) == len(archive) == len(listed) > 2
+        assert entries[-1] == listed[-1] and entries[1:3] == listed[1:3]
+        assert [e.index for e in listed] == list(range(len(listed)))
+        with pytest.raises(IndexError):
+            entries[len(listed)]
+        for entry in listed:
+            if entry.name is not None:
+                assert archive.find(entry.path).index >= entry.index
+
+
 def test_extract_with_patterns_then_test(packed, tmp_path):
     archive_path, files = packed
     out = tmp_path / "out"
@@ -87,6 +101,26 @@ def test_pack_then_read_back_and_pack_refusals(tmp_path):
     with pytest.raises(oxtrel.ArgumentError, match=r"\.\."):
         oxtrel.pack_entries([("../escape.txt", b"1")], tmp_path / "x.vrk")
     assert not (tmp_path / "x.vrk").exists()
+
+
+def test_paths_holding_a_nul_and_file_folder_clashes_are_refused(packed, tmp_path):
+    archive_path, _ = packed
+    (tmp_path / "tree").mkdir()
+    (tmp_path / "tree" / "f").write_bytes(b"x")
+    calls = [
+        lambda: oxtrel.pack(str(tmp_path / "tree") + "\0x", tmp_path / "x.vrk"),
+        lambda: oxtrel.pack(tmp_path / "tree", str(tmp_path / "x.vrk") + "\0x"),
+        lambda: oxtrel.pack_entries([("a\0b", b"1")], tmp_path / "x.vrk"),
+        lambda: oxtrel.pack_entries([("a", str(tmp_path / "tree" / "f") + "\0x")], tmp_path / "x.vrk"),
+        lambda: oxtrel.pack_entries([("a", b"1"), ("a/b", b"2")], tmp_path / "x.vrk"),
+        lambda: oxtrel.open(str(archive_path) + "\0x"),
+        lambda: oxtrel.open(archive_path).extract(str(tmp_path / "out") + "\0x"),
+    ]
+    for call in calls:
+        with pytest.raises(ValueError) as raised:
+            call()
+        assert isinstance(raised.value, oxtrel.Error)
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted([archive_path.name, "tree"])
 
 
 def test_two_threads_read_one_archive(packed):

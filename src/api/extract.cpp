@@ -1,6 +1,7 @@
 #include <oxtrel/extract.h>
 
 #include "api/archive_state.h"
+#include "api/path_argument.h"
 #include "extract/entry_selection.h"
 #include "extract/extraction_walk.h"
 #include "extract/output_tree.h"
@@ -60,6 +61,8 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   if (settings.jobs > kMaxJobs)
     return Error{ErrorKind::invalidArgument, 0, "jobs " + std::to_string(settings.jobs) + ", above " +
                                                     std::to_string(kMaxJobs)};
+  if (Status usable = checkPathArgument(settings.destination, "destination"); !usable)
+    return std::move(usable.error());
   platform::Directory directory;
   if (settings.destinationFd < 0 && !settings.stream && !settings.destination.empty()) {
     if (platform::SystemError error = platform::openDirectory(settings.destination, directory); error != 0)

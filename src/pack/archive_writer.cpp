@@ -4,10 +4,12 @@
 #include <mutex>
 #include <new>
 #include <span>
+#include <utility>
 
 #include "catalogue/payload_format.h"
 #include "io/positional_file.h"
 #include "pack/catalogue_tables.h"
+#include "pack/pack_stop.h"
 #include "pack/temporary_output.h"
 #include "parallel/job_batches.h"
 #include "parallel/ordered_jobs.h"
@@ -84,10 +86,12 @@ void place(WriteRun& run, uint64_t storedSize) {
   run.position += storedSize;
 }
 
-Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFile& file) {
+Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFile& file,
+                    const std::atomic<int>* stop) {
   if (Status room = checkRoom(run, file, source.size); !room) return room;
   run.buffer.resize(size_t(std::min<uint64_t>(source.size, kCopyChunk)));
   for (uint64_t done = 0; done < source.size;) {
+    if (stopRequested(stop)) return packStopped();
     std::span<uint8_t> chunk(run.buffer.data(), size_t(std::min<uint64_t>(source.size - done, kCopyChunk)));
     if (Status read = readSource(file, source, done, chunk); !read) return read;
     if (done == 0 && looksZlibPacked(chunk))
@@ -103,11 +107,12 @@ Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFi
 }
 
 // Stored payloads are copied a chunk at a time, so no file is ever held whole in memory.
-Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& files) {
+Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& files, const std::atomic<int>* stop) {
   for (const PlannedFile* file : files) {
+    if (stopRequested(stop)) return packStopped();
     Result<PositionalFile> source = openSource(*file);
     if (!source) return std::move(source.error());
-    Status appended = appendStored(run, *source, *file);
+    Status appended = appendStored(run, *source, *file, stop);
     run.bytesIn += source->size;
     if (!appended) return appended;
     place(run, source->size);
@@ -115,27 +120,40 @@ Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& f
   return {};
 }
 
-// What a worker made of one file of a batch when payloads are compressed.
+// What a worker made of one file of a batch, or of one piece of a large file, when payloads are
+// compressed.
 struct CompressedFile {
   Status status;
-  uint64_t sizeRead = 0;  // the file's size when it was opened
-  size_t length = 0;      // of its payload
+  uint64_t sizeRead = 0;  // the file's size when it was opened; for a piece, the piece's
+  size_t length = 0;      // of its payload, or of the piece's part of it
 };
 
-// A batch's payloads one after another, and per file what became of it; a batch ends at the
-// first file that failed, the last one listed.
+// A job of the compressed run: consecutive files compressed whole, or one piece of a large file.
+struct CompressionJob {
+  size_t firstFile = 0;
+  size_t fileCount = 0;  // 1 for a piece
+  uint32_t piece = 0;
+  uint32_t pieces = 0;   // 0 for files compressed whole
+};
+
+// A job's payloads one after another (for a piece, its part of the payload: the first holds the
+// payload's head, the last leaves room for its tail), and per file what became of it; a batch
+// ends at the first file that failed, the last one listed.
 struct CompressedBatch {
   std::vector<uint8_t> payloads;
   std::vector<CompressedFile> files;
+  uint32_t checksum = 0;  // for a piece: of the bytes it holds
 };
 
 struct CompressionContext {
   Compressor compressor;
-  std::vector<uint8_t> buffer;  // the file's bytes; kept for the worker's next file
+  PieceCompressor pieceCompressor;  // made when the first piece comes
+  int level = kDefaultCompressionLevel;
+  std::vector<uint8_t> buffer;  // the file's or the piece's bytes; kept for the worker's next job
 };
 
 CompressionContext makeCompressionContext(int level) {
-  CompressionContext context{makeCompressor(level), {}};
+  CompressionContext context{makeCompressor(level), {}, level, {}};
   if (!context.compressor) throw std::bad_alloc();
   return context;
 }
@@ -165,10 +183,45 @@ CompressedFile compressFile(CompressionContext& context, const PlannedFile& file
   return result;
 }
 
-// Payload buffers of written batches, kept for later ones: fresh memory costs a page fault per
-// page, more than compressing a small file does. No more are kept than batches were ever in
-// flight at once, and only those of small files, at most kKeptBufferBytes each.
-constexpr size_t kKeptBufferBytes = 2 * kPackBatch.bytes;
+// A large file's piece, read with the dictionary before it. The file is opened for each piece
+// and read at the size the scan saw: one that has shrunk since fails as ended early.
+CompressedBatch compressPiece(CompressionContext& context, const PlannedFile& file, const CompressionJob& job,
+                              std::vector<uint8_t>&& payloads) {
+  CompressedBatch batch{std::move(payloads), std::vector<CompressedFile>(1), 0};
+  CompressedFile& result = batch.files.front();
+  if (!context.pieceCompressor) {
+    context.pieceCompressor = makePieceCompressor(context.level);
+    if (!context.pieceCompressor) throw std::bad_alloc();
+  }
+  Result<PositionalFile> source = openSource(file);
+  if (!source) {
+    result.status = std::move(source.error());
+    return batch;
+  }
+  uint64_t offset = uint64_t(job.piece) * kPieceBytes;
+  size_t length = size_t(std::min<uint64_t>(kPieceBytes, file.size - offset));
+  size_t dictionary = size_t(std::min<uint64_t>(kDictionaryBytes, offset));
+  context.buffer.reserve(kDictionaryBytes + kPieceBytes);  // exactly: growing would double it
+  context.buffer.resize(dictionary + length);
+  if (Status read = readSource(file, *source, offset - dictionary, context.buffer); !read) {
+    result.status = std::move(read);
+    return batch;
+  }
+  std::span<const uint8_t> bytes(context.buffer);
+  result.sizeRead = length;
+  if (job.piece == 0) appendPayloadHead(context.compressor.get(), uint32_t(file.size), batch.payloads);
+  appendPiece(context.pieceCompressor.get(), bytes.first(dictionary), bytes.subspan(dictionary),
+              job.piece + 1 == job.pieces, batch.payloads);
+  if (job.piece + 1 == job.pieces) batch.payloads.resize(batch.payloads.size() + kPayloadTailBytes);
+  result.length = batch.payloads.size();
+  batch.checksum = checksumOf(bytes.subspan(dictionary));
+  return batch;
+}
+
+// Payload buffers of written jobs, kept for later ones: fresh memory costs a page fault per
+// page, more than compressing a small file does. No more are kept than jobs were ever in
+// flight at once, and none larger than kKeptBufferBytes, which a piece's payload fits.
+constexpr size_t kKeptBufferBytes = kPieceBytes + kPieceBytes / 8;
 
 struct SpareBuffers {
   std::mutex mutex;
@@ -190,46 +243,87 @@ void keepBuffer(SpareBuffers& spares, std::vector<uint8_t>&& buffer) {
   spares.buffers.push_back(std::move(buffer));
 }
 
-CompressedBatch compressBatch(CompressionContext& context, std::span<const PlannedFile* const> files,
-                              SpareBuffers& spares) {
-  CompressedBatch batch{takeBuffer(spares), {}};
-  batch.files.reserve(files.size());
-  for (const PlannedFile* file : files) {
+CompressedBatch compressJob(CompressionContext& context, std::span<const PlannedFile* const> files,
+                            const CompressionJob& job, SpareBuffers& spares) {
+  if (job.pieces > 0) return compressPiece(context, *files[job.firstFile], job, takeBuffer(spares));
+  CompressedBatch batch{takeBuffer(spares), {}, 0};
+  batch.files.reserve(job.fileCount);
+  for (const PlannedFile* file : files.subspan(job.firstFile, job.fileCount)) {
     batch.files.push_back(compressFile(context, *file, batch.payloads));
     if (!batch.files.back().status) break;
   }
   return batch;
 }
 
-// Files are read and compressed on options.jobs threads, in batches of consecutive files, and
-// written in table order as each batch becomes next, so the archive is the same whatever the
-// count and at most the engine's window of batches waits in memory. The first failure in table
-// order is the one reported, after the payloads before it were written, as a one-thread run
-// would.
+// Files of at most kWholeFileBytes (as scanned) go in batches of consecutive files; each larger
+// file becomes its pieces. Only sizes decide, so the jobs are the same for every thread count.
+std::vector<CompressionJob> planCompressionJobs(const std::vector<const PlannedFile*>& files) {
+  std::vector<CompressionJob> jobs;
+  for (size_t i = 0; i < files.size();) {
+    if (files[i]->size > kWholeFileBytes) {
+      uint32_t pieces = uint32_t((files[i]->size + kPieceBytes - 1) / kPieceBytes);
+      for (uint32_t p = 0; p < pieces; ++p) jobs.push_back({i, 1, p, pieces});
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < files.size() && files[end]->size <= kWholeFileBytes) ++end;
+    std::vector<size_t> batches = batchBoundaries(end - i, kPackBatch, [&](size_t k) { return files[i + k]->size; });
+    for (size_t b = 0; b + 1 < batches.size(); ++b) jobs.push_back({i + batches[b], batches[b + 1] - batches[b], 0, 0});
+    i = end;
+  }
+  return jobs;
+}
+
+// A large file's payload while its pieces are written, one after another.
+struct PiecedPayload {
+  uint64_t length = 0;    // written so far
+  uint32_t checksum = 0;  // of the unpacked bytes so far
+};
+
+// Files are read and compressed on options.jobs threads, in jobs of consecutive files or pieces
+// of one, and written in table order as each job becomes next, so the archive is the same
+// whatever the count and at most the engine's window of jobs waits in memory. The first failure
+// in table order is the one reported, after the payloads before it were written, as a
+// one-thread run would.
 Status appendCompressedFiles(WriteRun& run, const std::vector<const PlannedFile*>& files, const PackOptions& options) {
-  std::vector<size_t> batches =
-      batchBoundaries(files.size(), kPackBatch, [&](size_t i) { return files[i]->size; });
+  std::vector<CompressionJob> jobs = planCompressionJobs(files);
   SpareBuffers spares;
+  PiecedPayload pieced;
   Status status;
   runOrderedJobs(
-      batches.size() - 1, {.jobs = options.jobs}, [&] { return makeCompressionContext(options.level); },
-      [&](CompressionContext& context, size_t b) {
-        return compressBatch(context, std::span(files).subspan(batches[b], batches[b + 1] - batches[b]), spares);
-      },
-      [&](size_t b, CompressedBatch&& batch) {
-        uint64_t start = run.position;
+      jobs.size(), {.jobs = options.jobs}, [&] { return makeCompressionContext(options.level); },
+      [&](CompressionContext& context, size_t j) { return compressJob(context, files, jobs[j], spares); },
+      [&](size_t j, CompressedBatch&& batch) {
+        const CompressionJob& job = jobs[j];
+        uint64_t start = run.position + pieced.length;
+        uint64_t end = start;
         for (size_t i = 0; i < batch.files.size() && status; ++i) {
           CompressedFile& compressed = batch.files[i];
+          const PlannedFile& file = *files[job.firstFile + i];
           run.bytesIn += compressed.sizeRead;
           status = std::move(compressed.status);
-          if (status) status = checkRoom(run, *files[batches[b] + i], compressed.length);
-          if (status) place(run, compressed.length);
+          if (status) status = checkRoom(run, file, pieced.length + compressed.length);
+          if (!status) break;
+          end += compressed.length;
+          if (job.pieces == 0) {
+            place(run, compressed.length);
+            continue;
+          }
+          pieced.checksum = job.piece == 0 ? batch.checksum
+                                           : combineChecksums(pieced.checksum, batch.checksum, compressed.sizeRead);
+          pieced.length += compressed.length;
+          if (job.piece + 1 == job.pieces) {
+            storePayloadTail(pieced.checksum, batch.payloads.data() + batch.payloads.size() - kPayloadTailBytes);
+            place(run, std::exchange(pieced, {}).length);
+          }
         }
-        if (run.position > start) {
-          Status written = writeOutputAt(run.output, start, batch.payloads.data(), size_t(run.position - start));
+        if (end > start) {
+          Status written = writeOutputAt(run.output, start, batch.payloads.data(), size_t(end - start));
           if (!written) status = std::move(written);
         }
         keepBuffer(spares, std::move(batch.payloads));
+        if (status && stopRequested(options.stop)) status = packStopped();
         return status.ok();
       });
   return status;
@@ -255,11 +349,12 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
   files.reserve(plan.fileCount);
   for (const PlannedFolder& folder : plan.folders)
     for (const PlannedFile& file : folder.files) files.push_back(&file);
-  report.status = options.compress ? appendCompressedFiles(run, files, options) : appendStoredFiles(run, files);
+  report.status = options.compress ? appendCompressedFiles(run, files, options) : appendStoredFiles(run, files, options.stop);
   if (!report.status) return report;
 
   std::vector<uint8_t> tables = encodeTables(plan, options.compress, run.placements);
   report.status = writeOutputAt(run.output, 0, tables.data(), tables.size());
+  if (report.status && stopRequested(options.stop)) report.status = packStopped();
   if (report.status) report.status = commitOutput(run.output);
   report.notes = std::move(run.notes);
   report.bytesIn = run.bytesIn;

@@ -3,6 +3,7 @@
 // Writes the archive for a catalogue plan: every payload, in table order, right after the
 // tables, then the tables themselves, into a temporary that becomes the archive when complete.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct PackOptions {
   // Threads that read and compress files when compress; the archive is the same for every
   // count. Stored payloads are copied one file at a time whatever the count.
   unsigned jobs = 1;
+  const std::atomic<int>* stop = nullptr;  // as PackSettings::stop
 };
 
 struct PackReport {

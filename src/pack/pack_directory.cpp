@@ -8,10 +8,12 @@ namespace oxtrel {
 PackReport packDirectory(const std::string& directory, const std::string& archivePath,
                          const PackOptions& options) {
   std::optional<FileIdentity> existing;
-  if (platform::FileStatus status; platform::statusOfPath(archivePath, status) == 0) existing = status.identity;
+  // Through a link, the file replaced is the link's target.
+  if (platform::ReplaceTarget target; platform::findReplaceTarget(archivePath, target) == 0 && target.exists)
+    existing = target.identity;
 
   PackReport report;
-  Result<TreeScan> scan = scanTree(directory, existing);
+  Result<TreeScan> scan = scanTree(directory, existing, options.stop);
   if (!scan) {
     report.status = std::move(scan.error());
     return report;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "pack/pack_stop.h"
+
 namespace oxtrel {
 
 namespace {
@@ -38,10 +40,12 @@ Status listDirectory(const std::string& path, bool followLink, std::vector<Entry
 
 }  // namespace
 
-Result<TreeScan> scanTree(const std::string& directory, std::optional<FileIdentity> exclude) {
+Result<TreeScan> scanTree(const std::string& directory, std::optional<FileIdentity> exclude,
+                          const std::atomic<int>* stop) {
   TreeScan scan;
   std::vector<PendingDirectory> pending{{directory, {}}};
   while (!pending.empty()) {
+    if (stopRequested(stop)) return packStopped();
     PendingDirectory current = std::move(pending.back());
     pending.pop_back();
 

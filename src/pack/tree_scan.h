@@ -2,6 +2,7 @@
 
 // Finds every regular file below a directory, without following symbolic links.
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -37,7 +38,9 @@ struct TreeScan {
 // Walks everything below directory (which is itself followed when it is a link). Symbolic links
 // below it are never followed; they, FIFOs, sockets and devices are listed in skipped. The file
 // whose identity is exclude, if any, is passed over silently: it is the archive being replaced.
-// Fails as cannotRead when a directory or an entry's status cannot be read.
-Result<TreeScan> scanTree(const std::string& directory, std::optional<FileIdentity> exclude);
+// Fails as cannotRead when a directory or an entry's status cannot be read, and as stopped when
+// *stop (if given) holds a value other than 0 between directories.
+Result<TreeScan> scanTree(const std::string& directory, std::optional<FileIdentity> exclude,
+                          const std::atomic<int>* stop = nullptr);
 
 }  // namespace oxtrel

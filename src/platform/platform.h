@@ -225,13 +225,33 @@ bool isMarkedTemporary(NativeHandle directory, const std::string& name);
 
 // ---- Replacing a file by path (the packer's output) ----------------------------------------
 
+// What a file written by path replaces, symbolic links followed as cp follows them.
+struct ReplaceTarget {
+  std::string path;  // the path given, each symbolic link followed; one to a missing file names it
+  bool exists = false;
+  FileKind kind = FileKind::other;  // of what stands at path, when exists
+  FileIdentity identity;
+  // A regular file's permission bits (those of 07777 on POSIX), owner and group: its
+  // replacement keeps them.
+  uint32_t permissions = 0;
+  uint64_t owner = 0;
+  uint64_t group = 0;
+};
+
+// Follows the symbolic links from path (ELOOP past the system's limit) and describes what stands
+// at the end. A missing file is not an error: exists is then false.
+SystemError findReplaceTarget(const std::string& path, ReplaceTarget& target);
+
 // Creates a hidden temporary beside finalPath (in its directory, with a name no longer than
-// finalPath's), open for writing at any offset.
+// finalPath's), open for writing at any offset. It carries the temporary mark and is held for
+// as long as this process lives, and the temporaries that dead runs left in that directory
+// (marked, and held by no live process) are removed first.
 SystemError createTemporaryBeside(const std::string& finalPath, std::string& temporaryPath, File& file);
 
-// Flushes file to disk, gives it the permissions a new file gets, closes it and renames
-// temporaryPath over finalPath. On failure the temporary is removed.
-SystemError commitTemporary(File& file, const std::string& temporaryPath, const std::string& finalPath);
+// Flushes file to disk, gives it the permissions of the regular file at target (and its owner
+// and group when the process may give them) or else those a new file gets, renames
+// temporaryPath over target.path and closes it. On failure the temporary is removed.
+SystemError commitTemporary(File& file, const std::string& temporaryPath, const ReplaceTarget& target);
 
 // Removes the file at path. Best effort.
 void removeFile(const std::string& path);

@@ -10,6 +10,20 @@
 
 namespace oxtrel::platform {
 
+// Symbolic links are not followed here: what stands at path itself is described.
+SystemError findReplaceTarget(const std::string& path, ReplaceTarget& target) {
+  target = ReplaceTarget{};
+  target.path = path;
+  FileStatus status;
+  SystemError error = statusOfPath(path, status);
+  if (error == ENOENT) return 0;
+  if (error != 0) return error;
+  target.exists = true;
+  target.kind = status.kind;
+  target.identity = status.identity;
+  return 0;
+}
+
 SystemError createTemporaryBeside(const std::string& finalPath, std::string& temporaryPath, File& file) {
   static std::atomic<uint32_t> temporaries{0};
   for (int attempt = 0; attempt < 64; ++attempt) {
@@ -29,7 +43,8 @@ SystemError createTemporaryBeside(const std::string& finalPath, std::string& tem
   return EEXIST;
 }
 
-SystemError commitTemporary(File& file, const std::string& temporaryPath, const std::string& finalPath) {
+SystemError commitTemporary(File& file, const std::string& temporaryPath, const ReplaceTarget& target) {
+  const std::string& finalPath = target.path;
   SystemError error = FlushFileBuffers(windows::handleOf(file.get())) ? 0 : windows::lastError();
   SystemError closed = file.close();
   if (error == 0) error = closed;
