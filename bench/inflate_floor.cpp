@@ -44,8 +44,7 @@ int main(int argc, char** argv) {
   }
   std::vector<std::vector<uint8_t>> payloads;
   size_t largest = 0;
-  for (const oxtrel::Folder& folder : loaded->folders)
-    for (const oxtrel::FileRecord& record : folder.files) {
+  for (const oxtrel::FileRecord& record : loaded->files) {
       std::vector<uint8_t>& p = payloads.emplace_back(record.size);
       if (record.size < oxtrel::kUnpackedSizeBytes || !oxtrel::readAt(*opened, record.offset, p)) {
         std::fprintf(stderr, "inflate_floor: bad payload at %x\n", record.offset);

@@ -16,14 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!loaded) return 0;
 
   const Catalogue& c = *loaded;
-  if (c.folders.size() != c.header.folderCount || c.nameBlockOffset + c.header.totalNameLength > size)
+  if (folderCount(c) != c.header.folderCount || c.nameBlockOffset + c.header.totalNameLength > size)
     std::abort();
   NameIndex index = buildNameIndex({data + c.nameBlockOffset, c.header.totalNameLength}, c.header.fileCount,
                                    requestedNameKeys(c));
-  if (index.keys.size() != index.names.size() || index.text.size() > c.header.totalNameLength) std::abort();
-  for (const Folder& folder : c.folders)
-    for (const FileRecord& record : folder.files)
-      if (std::optional<std::string_view> name = lookup(index, record.hash); name && hashFileName(*name) != record.hash)
+  if (index.keys.size() != index.names.size() || index.text.size() > c.header.totalNameLength + 1) std::abort();
+  for (const FileRecord& record : c.files)
+    if (std::optional<std::string_view> name = lookup(index, record.hash); name && hashFileName(*name) != record.hash)
         std::abort();
   return 0;
 }

@@ -75,31 +75,39 @@ OpenArchive openArchive(const std::string& path) {
   return {std::make_shared<const oxtrel::Archive>(std::move(opened->value()))};
 }
 
-std::vector<EntryTuple> listEntries(const OpenArchive& open) {
-  std::vector<EntryTuple> list;
-  for (const oxtrel::Entry& e : oxtrel::entries(*open.get()))
-    list.emplace_back(asBytes(e.folder), e.name ? std::optional<py::bytes>(asBytes(*e.name)) : std::nullopt,
-                      asBytes(e.path),
-                      py::bytes(reinterpret_cast<const char*>(e.hash.data()), e.hash.size()), e.offset,
-                      e.storedSize, e.unpackedSize, e.compressed);
-  return list;
+size_t entryCount(const OpenArchive& open) { return oxtrel::entryCount(*open.get()); }
+
+EntryTuple entryTuple(const oxtrel::Entry& e) {
+  return {asBytes(e.folder), e.name ? std::optional<py::bytes>(asBytes(*e.name)) : std::nullopt, asBytes(e.path),
+          py::bytes(reinterpret_cast<const char*>(e.hash.data()), e.hash.size()), e.offset, e.storedSize,
+          e.unpackedSize, e.compressed};
+}
+
+// One record made on demand: a listing holds no more entries than its caller keeps.
+EntryTuple entryAt(const OpenArchive& open, size_t index) {
+  auto archive = open.get();
+  if (index >= oxtrel::entryCount(*archive)) throw Failure{"invalidArgument", "no entry number " + std::to_string(index)};
+  return entryTuple(oxtrel::entryAt(*archive, index));
 }
 
 std::optional<size_t> findEntry(const OpenArchive& open, const std::string& path) {
   auto archive = open.get();
-  const oxtrel::Entry* entry = oxtrel::findEntry(*archive, path);
+  std::optional<oxtrel::Entry> entry;
+  {
+    py::gil_scoped_release released;
+    entry = oxtrel::findEntry(*archive, path);
+  }
   if (!entry) return std::nullopt;
-  return size_t(entry - oxtrel::entries(*archive).data());
+  return entry->index;
 }
 
 py::bytes readEntry(const OpenArchive& open, size_t index) {
   auto archive = open.get();
-  std::span<const oxtrel::Entry> all = oxtrel::entries(*archive);
-  if (index >= all.size()) throw Failure{"invalidArgument", "no entry number " + std::to_string(index)};
+  if (index >= oxtrel::entryCount(*archive)) throw Failure{"invalidArgument", "no entry number " + std::to_string(index)};
   std::optional<oxtrel::Result<std::vector<uint8_t>>> bytes;
   {
     py::gil_scoped_release released;
-    bytes.emplace(oxtrel::readEntry(*archive, all[index]));
+    bytes.emplace(oxtrel::readEntry(*archive, oxtrel::entryAt(*archive, index)));
   }
   if (!*bytes) fail(bytes->error(), oxtrel::archivePath(*archive));
   return py::bytes(reinterpret_cast<const char*>((*bytes)->data()), (*bytes)->size());
@@ -205,7 +213,8 @@ PYBIND11_MODULE(_oxtrel, m) {
   });
 
   py::class_<OpenArchive>(m, "Archive")
-      .def("entries", &listEntries)
+      .def("count", &entryCount)
+      .def("entry", &entryAt)
       .def("find", &findEntry)
       .def("read", &readEntry)
       .def("extract",

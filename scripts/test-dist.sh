@@ -123,8 +123,9 @@ git ls-tree -r --name-only HEAD | sed "s|^|oxtrel-$version/|" | sort | comm -23 
 zip=$dist/oxtrel-$version-windows-x86_64.zip
 if [ -f "$zip" ]; then
   step "Windows zip"
+  listing=$(unzip -l "$zip")
   for file in oxtrel.exe oxtrel-pack.exe README.md LICENSE; do
-    unzip -l "$zip" | grep -q "/$file\$" || fail "the zip lacks $file"
+    grep -q "/$file\$" <<<"$listing" || fail "the zip lacks $file"
   done
 fi
 step "all artifacts pass"

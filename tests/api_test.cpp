@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "allocation_probe.h"
 #include "archive_builder.h"
 #include "scratch.h"
 
@@ -84,14 +85,14 @@ TEST(Api, FindEntryFoldsCaseAndSeparators) {
   Result<Archive> archive = openArchive(packed.archive);
   ASSERT_TRUE(archive.ok());
   for (const char* path : {"textures/sky/Cloud.dds", "TEXTURES\\SKY\\cloud.DDS", "textures\\sky/cloud.dds"}) {
-    const Entry* entry = findEntry(*archive, path);
-    ASSERT_NE(entry, nullptr) << path;
+    std::optional<Entry> entry = findEntry(*archive, path);
+    ASSERT_TRUE(entry) << path;
     EXPECT_EQ(entry->path, "textures/sky/Cloud.dds");
     EXPECT_EQ(entry->folder, "textures\\sky");
   }
   EXPECT_EQ(findEntry(*archive, "readme.txt")->folder, "");
-  EXPECT_EQ(findEntry(*archive, "textures/sky"), nullptr);
-  EXPECT_EQ(findEntry(*archive, "data/readme.txt"), nullptr);
+  EXPECT_FALSE(findEntry(*archive, "textures/sky"));
+  EXPECT_FALSE(findEntry(*archive, "data/readme.txt"));
 
   // Two records with one path: the later one is what an extraction leaves, so it is the one found.
   using namespace oxtrel::testing;
@@ -104,6 +105,76 @@ TEST(Api, FindEntryFoldsCaseAndSeparators) {
   Result<std::vector<uint8_t>> found = readEntry(*both, *findEntry(*both, "A/X.NIF"));
   ASSERT_TRUE(found.ok());
   EXPECT_EQ(std::string(found->begin(), found->end()), "second");
+}
+
+// Differential: for every path, the record found is the one whose contents extraction leaves
+// there. Folders that differ by a "." component or an empty one are one directory on disk; folders
+// that differ in case are two on a case-sensitive file system, and a lookup in either case finds
+// its own.
+TEST(Api, FindEntryAnswersWithTheRecordExtractionLeavesOnDisk) {
+  using namespace oxtrel::testing;
+  TestArchive a;
+  int serial = 0;
+  for (const char* folder : {"a", "d", "b", "a\\.", ".\\d", "B", "c\\", "a", "e\\f", "e\\.\\f\\."})
+    a.folders.push_back({.name = folder, .files = {{.name = "x.nif", .payload = bytesOf(std::to_string(++serial))}}});
+  a.folders.push_back({.name = "g", .files = {{.name = "y.nif", .payload = bytesOf("g1")},
+                                              {.name = ".\\y.nif", .payload = bytesOf("g2")},
+                                              {.name = "Y.nif", .payload = bytesOf("g3")}}});
+  ScratchDir dir;
+  writeFile(dir / "dots.vrk", buildArchive(a));
+  Result<Archive> archive = openArchive(dir / "dots.vrk");
+  ASSERT_TRUE(archive.ok());
+  ASSERT_TRUE(extract(*archive, {.destination = dir.path}).ok());
+
+  for (const char* path : {"a/x.nif", "a/./x.nif", "d/x.nif", "./d/x.nif", "b/x.nif", "B/x.nif", "c/x.nif",
+                           "e/f/x.nif", "g/y.nif", "g/Y.nif", "G/y.NIF"}) {
+    std::optional<Entry> found = findEntry(*archive, path);
+    ASSERT_TRUE(found) << path;
+    Result<std::vector<uint8_t>> bytes = readEntry(*archive, *found);
+    ASSERT_TRUE(bytes.ok()) << path;
+    std::string onDisk = dir / (std::string("data/") + path);
+    if (path == std::string("G/y.NIF")) {
+      // No such file on disk: ignoring case, the last record of either spelling.
+      EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "g3");
+      continue;
+    }
+    EXPECT_EQ(*bytes, readFile(onDisk)) << path;
+  }
+}
+
+// A catalogue of many records that all name one long name: every way through the library holds
+// the tables and a few paths at a time, never a path per record.
+TEST(Api, MemoryFollowsTheCatalogueNotItsPaths) {
+  using namespace oxtrel::testing;
+  const std::string longName = std::string(2996, 'n') + ".nif";
+  TestArchive a;
+  a.folders.push_back({.name = "f"});
+  for (int i = 0; i < 20000; ++i) a.folders[0].files.push_back({.name = longName, .payload = {}});
+  a.folders[0].files[0].payload = bytesOf("only");
+  a.nameBlock = bytesOf(longName + '\0');
+  ScratchDir dir;
+  Bytes bytes = buildArchive(a);
+  writeFile(dir / "same.vrk", bytes);
+  const size_t perJob = size_t(16) << 20;
+
+  armAllocationProbe();
+  {
+    Result<Archive> archive = openArchive(dir / "same.vrk");
+    ASSERT_TRUE(archive.ok());
+    size_t named = 0;
+    for (const Entry& entry : entries(*archive)) named += entry.name.has_value();
+    EXPECT_EQ(named, 20000u);
+    std::optional<Entry> found = findEntry(*archive, "f/" + longName);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->index, 19999u);
+    EXPECT_LE(peakBytesSinceArmed(), bytes.size() + (size_t(1) << 20)) << "open, list and find";
+    for (unsigned jobs : {1u, 2u}) {
+      Result<ExtractReport> tested = extract(*archive, {.destination = dir.path, .jobs = jobs, .testOnly = true});
+      ASSERT_TRUE(tested.ok());
+      EXPECT_EQ(tested->written + tested->problems, 20000u) << jobs;
+    }
+  }
+  EXPECT_LE(peakBytesSinceArmed(), bytes.size() + 2 * perJob);
 }
 
 TEST(Api, DamageIsReportedAsTheRightError) {
@@ -124,8 +195,8 @@ TEST(Api, DamageIsReportedAsTheRightError) {
   // The tables survive; the last payload loses its end, and the first one's stream is spoiled.
   Result<Archive> intact = openArchive(packed.archive);
   ASSERT_TRUE(intact.ok());
-  const Entry* last = &entries(*intact).back();
-  const Entry* first = &entries(*intact).front();
+  const std::optional<Entry> last = entries(*intact).back();
+  const std::optional<Entry> first = entries(*intact).front();
   Bytes damaged(whole.begin(), whole.begin() + last->offset + last->storedSize - 1);
   damaged[first->offset + 8] ^= 0x55;
   writeFile(dir / "damaged.vrk", damaged);
@@ -145,7 +216,7 @@ TEST(Api, StreamEntryWritesTheContentsAndReportsAFailedWrite) {
   Packed packed = packSome(dir, true);
   Result<Archive> archive = openArchive(packed.archive);
   ASSERT_TRUE(archive.ok());
-  const Entry* entry = findEntry(*archive, "meshes/rock.nif");
+  std::optional<Entry> entry = findEntry(*archive, "meshes/rock.nif");
   int fd = memfd_create("stream", MFD_CLOEXEC);
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(streamEntry(*archive, *entry, fd).ok());
@@ -321,7 +392,7 @@ TEST(Api, OddRecordsAreDescribedMatchedAndStreamedAsTheCommandLineShowsThem) {
   writeFile(dir / "odd.vrk", buildArchive(odd));
   Result<Archive> archive = openArchive(dir / "odd.vrk");
   ASSERT_TRUE(archive.ok()) << message(archive.error());
-  std::span<const Entry> all = entries(*archive);
+  const EntryList all = entries(*archive);
   ASSERT_EQ(all.size(), 4u);
   ASSERT_EQ(entryCount(*archive), 4u);
   for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(entryAt(*archive, i), all[i]) << i;
@@ -334,8 +405,8 @@ TEST(Api, OddRecordsAreDescribedMatchedAndStreamedAsTheCommandLineShowsThem) {
   EXPECT_TRUE(all[0].payloadInArchive);
   EXPECT_FALSE(all[2].payloadInArchive);
   // Empty components are nothing on disk, so they are nothing to a lookup either.
-  EXPECT_EQ(findEntry(*archive, "A/B\\X.NIF"), &all[0]);
-  EXPECT_EQ(findEntry(*archive, "a//b/x.nif/"), &all[0]);
+  EXPECT_EQ(findEntry(*archive, "A/B\\X.NIF"), all[0]);
+  EXPECT_EQ(findEntry(*archive, "a//b/x.nif/"), all[0]);
 
   struct MatchCase {
     std::vector<std::string> patterns, excludes;
@@ -496,7 +567,7 @@ TEST(Api, AMovedFromArchiveAnswersWithoutCrashing) {
   EXPECT_EQ(entryCount(archive), 0u);
   EXPECT_EQ(entryAt(archive, 0), Entry{});
   EXPECT_EQ(archivePath(archive), "");
-  EXPECT_EQ(findEntry(archive, entry.path), nullptr);
+  EXPECT_FALSE(findEntry(archive, entry.path));
   EntryMatches matches = matchEntries(archive, {"**"}, {});
   EXPECT_TRUE(matches.indices.empty());
   EXPECT_EQ(matches.unusedPatterns, std::vector<std::string>{"**"});

@@ -41,16 +41,16 @@ TEST(CatalogueLoader, ZeroCountsAreValidAtEveryLevel) {
   noFolders.nameBlock = bytesOf(std::string("orphan.kf\0", 10));
   Result<Catalogue> r = loadBytes(buildArchive(noFolders));
   ASSERT_TRUE(r.ok());
-  EXPECT_TRUE(r->folders.empty());
+  EXPECT_EQ(folderCount(*r), 0u);
   EXPECT_EQ(r->nameBlockOffset, 36u);
 
   TestArchive emptyFolder;
   emptyFolder.folders = {{.name = "empty"}, {.name = "", .files = {{.name = "x"}}}};
   r = loadBytes(buildArchive(emptyFolder));
   ASSERT_TRUE(r.ok());
-  EXPECT_TRUE(r->folders[0].files.empty());
-  EXPECT_EQ(r->folders[1].name, "");
-  EXPECT_EQ(r->folders[1].files.size(), 1u);
+  EXPECT_TRUE(folderFiles(*r, 0).empty());
+  EXPECT_EQ(folderName(*r, 1), "");
+  EXPECT_EQ(folderFiles(*r, 1).size(), 1u);
 
   r = loadBytes(buildArchive(TestArchive{}));
   ASSERT_TRUE(r.ok());
@@ -68,12 +68,12 @@ TEST(CatalogueLoader, FolderNamesStopAtTheFirstNul) {
   };
   Result<Catalogue> r = loadBytes(buildArchive(a));
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r->folders[0].name, "abc");
-  EXPECT_EQ(r->folders[0].files.size(), 1u);  // the junk was skipped, not misread
-  EXPECT_EQ(r->folders[1].name, "");
-  EXPECT_EQ(r->folders[2].name, "");
-  EXPECT_EQ(r->folders[3].name, "no-terminator");
-  EXPECT_EQ(r->folders[4].name, "after");
+  EXPECT_EQ(folderName(*r, 0), "abc");
+  EXPECT_EQ(folderFiles(*r, 0).size(), 1u);  // the junk was skipped, not misread
+  EXPECT_EQ(folderName(*r, 1), "");
+  EXPECT_EQ(folderName(*r, 2), "");
+  EXPECT_EQ(folderName(*r, 3), "no-terminator");
+  EXPECT_EQ(folderName(*r, 4), "after");
 }
 
 TEST(CatalogueLoader, UnexaminedWordsHaveNoEffect) {
@@ -95,16 +95,46 @@ TEST(CatalogueLoader, UnexaminedWordsHaveNoEffect) {
   Result<Catalogue> b = loadBytes(bytes);
   ASSERT_TRUE(b.ok());
   EXPECT_TRUE(isCompressed(b->header));
-  ASSERT_EQ(a->folders.size(), b->folders.size());
-  for (size_t f = 0; f < a->folders.size(); ++f) {
-    EXPECT_EQ(a->folders[f].name, b->folders[f].name);
-    ASSERT_EQ(a->folders[f].files.size(), b->folders[f].files.size());
-    for (size_t j = 0; j < a->folders[f].files.size(); ++j) {
-      EXPECT_EQ(a->folders[f].files[j].hash, b->folders[f].files[j].hash);
-      EXPECT_EQ(a->folders[f].files[j].offset, b->folders[f].files[j].offset);
-    }
+  EXPECT_EQ(a->folderNames, b->folderNames);
+  EXPECT_EQ(a->nameStarts, b->nameStarts);
+  EXPECT_EQ(a->fileStarts, b->fileStarts);
+  ASSERT_EQ(a->files.size(), b->files.size());
+  for (size_t j = 0; j < a->files.size(); ++j) {
+    EXPECT_EQ(a->files[j].hash, b->files[j].hash);
+    EXPECT_EQ(a->files[j].offset, b->files[j].offset);
   }
   EXPECT_EQ(a->nameBlockOffset, b->nameBlockOffset);
+}
+
+// The tables in memory take no more than the tables in the file, whatever shape they have: many
+// empty folders, many records in one folder, or counts that the file could hold only if every
+// folder had no block (refused before anything is reserved).
+TEST(CatalogueLoader, MemoryStaysWithinTheTablesSizeInTheFile) {
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    bool loads;
+  };
+  std::vector<Case> cases;
+  TestArchive emptyFolders;
+  emptyFolders.folders.assign(100000, TestFolder{.storedName = Bytes{}});
+  cases.push_back({"100000 empty folders", buildArchive(emptyFolders), true});
+  TestArchive oneFolder;
+  oneFolder.folders.push_back({.name = "f"});
+  oneFolder.folders[0].files.assign(100000, TestFile{.name = "x.nif"});
+  oneFolder.nameBlock = bytesOf(std::string("x.nif\0", 6));
+  cases.push_back({"100000 records in one folder", buildArchive(oneFolder), true});
+  Bytes claims(kHeaderSize + 100000 * kFolderRecordSize, 0);
+  storeLe32(claims.data() + 16, 100000);  // the folder table fills the file: no room for its blocks
+  cases.push_back({"folders without room for their blocks", claims, false});
+
+  const size_t readBuffer = 128 * 1024;
+  for (const Case& c : cases) {
+    armAllocationProbe();
+    Result<Catalogue> loaded = loadBytes(c.bytes);
+    EXPECT_EQ(loaded.ok(), c.loads) << c.what;
+    EXPECT_LE(peakBytesSinceArmed(), (c.loads ? c.bytes.size() : 0) + readBuffer) << c.what;
+  }
 }
 
 // Every way the tables can end early: a cut at every byte before the payloads, a count reaching

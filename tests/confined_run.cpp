@@ -98,22 +98,24 @@ ConsoleModel modelConsole(const Bytes& archive, const Catalogue& catalogue, std:
   PayloadDecoder decoder = makePayloadDecoder();
   ConsoleModel model;
   ConsoleReader in{console};
-  for (const Folder& folder : catalogue.folders) {
-    for (size_t j = 0; j < folder.files.size(); ++j) {
-      const FileRecord& record = folder.files[j];
+  for (size_t f = 0; f < folderCount(catalogue); ++f) {
+    const std::string_view folder = folderName(catalogue, f);
+    const std::span<const FileRecord> files = folderFiles(catalogue, f);
+    for (size_t j = 0; j < files.size(); ++j) {
+      const FileRecord& record = files[j];
       auto expected = [&](const std::string& line) {
         model.broken = "expected " + line + "got " + std::string(in.rest.substr(0, 200));
         return model;
       };
       std::optional<std::string_view> name = lookup(index, record.hash);
       if (!name) {
-        std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), shown(folder.name).c_str());
+        std::string warning = format("Warning!!! File %d in dir %s no found\n", int(j), shown(folder).c_str());
         if (!in.take(warning)) return expected(warning);
         ++model.problems;
         continue;
       }
       std::string path;
-      composeEntryPath(path, folder.name, *name);
+      composeEntryPath(path, folder, *name);
       std::string printed = shown(path);
       std::string entry = format("%8x %8x %s\n", record.offset, record.size, printed.c_str());
       if (!in.take(entry)) return expected(entry);

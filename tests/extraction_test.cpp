@@ -42,7 +42,8 @@ std::string errorLine(const char* format, const FileRecord& r, const std::string
 std::vector<std::vector<FileRecord>> recordsOf(const Bytes& bytes) {
   Result<Catalogue> r = loadCatalogue(memoryFile(bytes));
   std::vector<std::vector<FileRecord>> out;
-  for (const Folder& f : r->folders) out.push_back(f.files);
+  for (size_t f = 0; f < folderCount(*r); ++f)
+    out.emplace_back(folderFiles(*r, f).begin(), folderFiles(*r, f).end());
   return out;
 }
 

@@ -23,8 +23,7 @@ Bytes sampleArchive() { return readFile(OXTREL_SOURCE_DIR "/examples/sample.vrk"
 size_t catalogueEnd(const Bytes& archive) {
   Result<Catalogue> loaded = loadCatalogue(memoryFile(archive));
   size_t end = archive.size();
-  for (const Folder& f : loaded->folders)
-    for (const FileRecord& r : f.files) end = std::min<size_t>(end, r.offset);
+  for (const FileRecord& r : loaded->files) end = std::min<size_t>(end, r.offset);
   return end;
 }
 

@@ -66,10 +66,10 @@ TEST(LiteralArchive, TheLoaderReadsEveryField) {
   const ArchiveHeader& h = c.header;
   EXPECT_EQ((std::vector{h.identification, h.tableOffset, h.archiveFlags, h.folderCount, h.fileCount, h.totalNameLength}),
             (std::vector<uint32_t>{0x5254584f, 36, 0, 2, 3, 23}));
-  ASSERT_EQ(c.folders.size(), 2u);
-  EXPECT_EQ(c.folders[0].name, "a");
+  ASSERT_EQ(folderCount(c), 2u);
+  EXPECT_EQ(folderName(c, 0), "a");
   EXPECT_EQ(decodeFolderRecord(kStored.data() + kHeaderSize).hash, (NameHash{0x61, 0x00, 0x01, 0x61, 0, 0, 0, 0}));
-  EXPECT_EQ(c.folders[1].name, "b\\c");
+  EXPECT_EQ(folderName(c, 1), "b\\c");
   EXPECT_EQ(decodeFolderRecord(kStored.data() + kHeaderSize + kFolderRecordSize).hash,
             (NameHash{0x63, 0x5c, 0x03, 0x62, 0, 0, 0, 0}));
   struct Record {
@@ -82,11 +82,11 @@ TEST(LiteralArchive, TheLoaderReadsEveryField) {
       {0, 1, {0xe3, 0x62, 0x03, 0x61, 0xe9, 0xe3, 0x11, 0x17}, 2, 0x97},
       {1, 0, {0x63, 0x62, 0x03, 0xe1, 0x9e, 0xcf, 0x33, 0x97}, 5, 0x99},
   };
-  ASSERT_EQ(c.folders[0].files.size(), 2u);
-  ASSERT_EQ(c.folders[1].files.size(), 1u);
+  ASSERT_EQ(folderFiles(c, 0).size(), 2u);
+  ASSERT_EQ(folderFiles(c, 1).size(), 1u);
   for (const Record& r : records) {
     SCOPED_TRACE(std::to_string(r.folder) + "/" + std::to_string(r.index));
-    const FileRecord& got = c.folders[r.folder].files[r.index];
+    const FileRecord& got = folderFiles(c, r.folder)[r.index];
     EXPECT_EQ(got.hash, r.hash);
     EXPECT_EQ(got.size, r.size);
     EXPECT_EQ(got.offset, r.offset);

@@ -62,17 +62,20 @@ Tree readBack(const std::string& path) {
   }
   EXPECT_EQ(names.size(), c.header.fileCount);
 
-  uint64_t blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
-  for (const Folder& folder : c.folders) blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
+  uint64_t blockAt = kHeaderSize + folderCount(c) * kFolderRecordSize;
+  for (size_t f = 0; f < folderCount(c); ++f) blockAt += 2 + folderName(c, f).size() + folderFiles(c, f).size() * kFileRecordSize;
   EXPECT_EQ(c.nameBlockOffset, blockAt);
   uint64_t payloadAt = blockAt + c.header.totalNameLength;
-  blockAt = kHeaderSize + c.folders.size() * kFolderRecordSize;
+  blockAt = kHeaderSize + folderCount(c) * kFolderRecordSize;
 
   Tree files;
   size_t k = 0;
   NameHash previousHash{};
-  for (size_t f = 0; f < c.folders.size(); ++f) {
-    const Folder& folder = c.folders[f];
+  for (size_t f = 0; f < folderCount(c); ++f) {
+    struct {
+      std::string name;
+      std::span<const FileRecord> files;
+    } folder{std::string(folderName(c, f)), folderFiles(c, f)};
     EXPECT_EQ(folder.name.find('/'), std::string::npos) << "components are joined with '\\'";
     FolderRecord folderRecord = decodeFolderRecord(bytes.data() + kHeaderSize + f * kFolderRecordSize);
     EXPECT_EQ(folderRecord.hash, computeNameHash(folder.name, {}));
@@ -81,7 +84,7 @@ Tree readBack(const std::string& path) {
     EXPECT_EQ(bytes[blockAt], folder.name.size() + 1);
     blockAt += 2 + folder.name.size() + folder.files.size() * kFileRecordSize;
     if (f > 0) {
-      EXPECT_LT(std::pair(previousHash, c.folders[f - 1].name), std::pair(folderRecord.hash, folder.name));
+      EXPECT_LT(std::pair(previousHash, std::string(folderName(c, f - 1))), std::pair(folderRecord.hash, folder.name));
     }
     previousHash = folderRecord.hash;
 

@@ -12,7 +12,8 @@ namespace {
 
 using Waits = std::vector<std::vector<uint32_t>>;
 
-Waits plan(const std::vector<std::string_view>& paths) {
+Waits plan(const std::vector<std::string>& text) {
+  std::vector<std::string_view> paths(text.begin(), text.end());
   WriteOrder order = planWriteOrder(paths);
   Waits out;
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -25,7 +26,7 @@ Waits plan(const std::vector<std::string_view>& paths) {
 TEST(WriteOrder, OrdersExactlyTheEntriesThatMeetOnTheFileSystem) {
   struct Case {
     const char* what;
-    std::vector<std::string_view> paths;
+    std::vector<std::string> paths;
     Waits waits;
   };
   const Case cases[] = {
@@ -53,12 +54,16 @@ TEST(WriteOrder, OrdersExactlyTheEntriesThatMeetOnTheFileSystem) {
       {"paths refused before the file system is looked at, and empty ones, touch nothing",
        {"a\\b", "a\\b\\..", "..\\a\\b", "", "a\\b\\c\\..\\d", "a\\b"},
        {{}, {}, {}, {}, {}, {0}}},
-      {"a file named \".\" exists when its directory does: it waits for what may make it",
-       {"a\\b\\x", "a\\c\\y", "a\\b\\.", "a\\b\\z", "a\\b\\."},
-       {{}, {}, {0}, {}, {2, 3}}},
+      {"a file named \".\" exists when its directory does: it waits for what may make it, and "
+       "what may make it later waits for it",
+       {"a\\b\\x", "a\\c\\y", "a\\b\\.", "a\\b\\z", "a\\b\\.", "a\\c\\w", "a\\b\\d\\v"},
+       {{}, {}, {0}, {2}, {2, 3}, {}, {4}}},
       {"... and in the folder with an empty name, that directory is data itself",
-       {"x\\y", "\\.", "z"},
-       {{}, {0}, {}}},
+       {"x\\y", "\\.", "z", "q\\r"},
+       {{}, {0}, {1}, {1}}},
+      {"a path the system cannot name whole is refused before anything is made",
+       {"a\\" + std::string(5000, 'n'), "a\\" + std::string(5000, 'n'), "a\\x", "a\\x"},
+       {{}, {}, {}, {2}}},
   };
   for (const Case& c : cases) EXPECT_EQ(plan(c.paths), c.waits) << c.what;
 }

@@ -3,15 +3,15 @@
 // Reading an archive: open it, list its entries, find one by path, read or stream its contents.
 //
 // Ownership: an Archive owns its open file and the catalogue read from it; it is move-only and
-// closes the file when it goes. Entries, and every reference or span taken from an Archive, stay
-// valid as long as the Archive does and is not moved from. An Archive that was moved from holds
-// nothing: it has no entries and no path, finds and matches nothing, and readEntry, streamEntry
-// and extract fail with invalidArgument.
+// closes the file when it goes. Every reference or span taken from an Archive stays valid as long
+// as the Archive does and is not moved from. An Entry is a value made on demand: the archive keeps
+// no list of entries and no path of any, so its memory follows the tables' size in the file.
+// An Archive that was moved from holds nothing: it has no entries and no path, finds and matches
+// nothing, and readEntry, streamEntry and extract fail with invalidArgument.
 //
-// Thread safety: an Archive does not change after openArchive (its entry list is made once, on
-// first use). Any number of threads may call entries, entryAt, findEntry, matchEntries, readEntry,
-// streamEntry and extract on one Archive at the same time: every read names its own file offset
-// and every call keeps its own decoder.
+// Thread safety: an Archive does not change after openArchive. Any number of threads may call
+// entries, entryAt, findEntry, matchEntries, readEntry, streamEntry and extract on one Archive at
+// the same time: every read names its own file offset and every call keeps its own decoder.
 
 #include <array>
 #include <cstddef>
@@ -45,6 +45,7 @@ struct Entry {
   // the text patterns match. Empty when unnamed.
   std::string path;
   uint32_t indexInFolder = 0;       // the record's place in its folder's table, from 0
+  size_t index = 0;                 // the record's place in table order: entryAt(archive, index)
   std::array<uint8_t, 8> hash{};    // the record's name hash
   uint32_t offset = 0;              // where the payload starts in the archive
   uint32_t storedSize = 0;          // the payload's byte count in the archive
@@ -65,25 +66,51 @@ struct Entry {
 // The path the archive was opened by.
 OXTREL_API const std::string& archivePath(const Archive& archive);
 
-// Every record in table order, unnamed ones too. The list is made on the first call and kept.
-OXTREL_API std::span<const Entry> entries(const Archive& archive);
-
 // The number of records, and record `index` (below entryCount; past it an empty Entry) made on
-// demand and not kept: for walking a large archive without holding every entry at once.
+// demand and not kept.
 OXTREL_API size_t entryCount(const Archive& archive);
 OXTREL_API Entry entryAt(const Archive& archive, size_t index);
 
-// The named entry whose path equals path, ignoring ASCII case, taking '/' and '\' alike and
-// empty components as absent, as the file system does (a leading "data/" is not part of a path). When several records share a path, the last in table
-// order: the one whose contents an extraction leaves on disk. Null when there is none.
-OXTREL_API const Entry* findEntry(const Archive& archive, std::string_view path);
+// Every record in table order, unnamed ones too, as a range whose entries are made one at a time
+// when asked for (by entryAt): `for (const Entry& e : entries(archive))`, size(), [i].
+struct EntryList {
+  const Archive* archive = nullptr;
+
+  struct iterator {
+    const Archive* archive = nullptr;
+    size_t index = 0;
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    Entry operator*() const { return entryAt(*archive, index); }
+    iterator& operator++() { ++index; return *this; }
+    iterator operator++(int) { iterator was = *this; ++index; return was; }
+    friend bool operator==(const iterator& a, const iterator& b) { return a.index == b.index; }
+  };
+
+  size_t size() const { return entryCount(*archive); }
+  bool empty() const { return size() == 0; }
+  Entry operator[](size_t index) const { return entryAt(*archive, index); }
+  Entry front() const { return entryAt(*archive, 0); }
+  Entry back() const { return entryAt(*archive, size() - 1); }
+  iterator begin() const { return {archive, 0}; }
+  iterator end() const { return {archive, size()}; }
+};
+inline EntryList entries(const Archive& archive) { return {&archive}; }
+
+// The named entry whose path is path as the file system would take it: '/' and '\' alike, empty
+// and "." components absent, a leading "data/" not part of it. When several records share that
+// path the last in table order is found: the one whose contents an extraction leaves on disk.
+// Names are compared byte for byte first, as a case-sensitive file system keeps "b" and "B"
+// apart; only when no entry has exactly that path is ASCII case ignored. None when nothing
+// matches. A lookup reads the tables through once and holds no more than one path.
+OXTREL_API std::optional<Entry> findEntry(const Archive& archive, std::string_view path);
 
 // The entries that path globs select, as extract selects them. A pattern matches an entry's
 // path: '*' and '?' stay within one level, '**' crosses levels, [...] is a class, '\' escapes,
 // ASCII letters match either case. With no patterns every record is selected, unnamed ones too
 // (excludes apply to named ones); with patterns, unnamed records never are.
 struct EntryMatches {
-  std::vector<size_t> indices;              // for entries() or entryAt, in table order
+  std::vector<size_t> indices;              // for entryAt, in table order
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing an exclude left
 };
 OXTREL_API EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
@@ -94,7 +121,7 @@ OXTREL_API EntryMatches matchEntries(const Archive& archive, const std::vector<s
 OXTREL_API std::string consolePath(const Entry& entry);
 
 // The entry's contents, decoded and verified (a compressed payload's checksum is checked). entry
-// must describe a record of this archive (entries() or entryAt). Errors (where is the entry's path): truncated (the
+// must describe a record of this archive (entryAt, entries() or findEntry). Errors (where is the entry's path): truncated (the
 // payload runs past the end of the archive), unpackFailed (it cannot be inflated), cannotRead.
 // A stored payload that merely looks compressed is returned unchanged.
 [[nodiscard]] OXTREL_API Result<std::vector<uint8_t>> readEntry(const Archive& archive, const Entry& entry);

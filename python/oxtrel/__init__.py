@@ -18,6 +18,7 @@ an os.PathLike.
 
 from __future__ import annotations
 
+import collections.abc
 import dataclasses
 import os
 from typing import Iterable, Iterator, Optional, Sequence, Tuple, Union
@@ -203,6 +204,30 @@ class PackReport:
     notes: Tuple[str, ...]
 
 
+class _EntryList(collections.abc.Sequence):
+    """An archive's records in table order, each made when it is asked for."""
+
+    def __init__(self, archive: "Archive"):
+        self._archive = archive
+
+    def __len__(self) -> int:
+        return _call(self._archive._native.count)
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        count = len(self)
+        if index < 0:
+            index += count
+        if not 0 <= index < count:
+            raise IndexError("entry index out of range")
+        return self._archive._entry(index)
+
+    def __iter__(self) -> Iterator[Entry]:
+        for index in range(len(self)):
+            yield self._archive._entry(index)
+
+
 class Archive:
     """An open archive. Use oxtrel.open(); close it, or use it in a with block."""
 
@@ -210,8 +235,7 @@ class Archive:
         raw = _bytes_path(path, "path")
         self.path = os.fsdecode(raw)
         self._native = _call(_oxtrel.open, raw)
-        self._entries = tuple(Entry._from_native(fields, index)
-                              for index, fields in enumerate(_call(self._native.entries)))
+        self._entries = _EntryList(self)
 
     def __enter__(self) -> "Archive":
         return self
@@ -220,6 +244,9 @@ class Archive:
         self.close()
 
     def close(self) -> None:
+        # The listing outlives the file: what was made on demand is kept from here on.
+        if not isinstance(self._entries, tuple):
+            self._entries = tuple(self._entries)
         self._native.close()
 
     def __iter__(self) -> Iterator[Entry]:
@@ -229,13 +256,19 @@ class Archive:
         return len(self._entries)
 
     def entries(self) -> Sequence[Entry]:
-        """Every record in table order, unnamed ones too."""
+        """Every record in table order, unnamed ones too. Entries are made as they are asked for,
+        so a listing of a large archive holds only the entries its caller keeps."""
         return self._entries
 
+    def _entry(self, index: int) -> Entry:
+        return Entry._from_native(_call(self._native.entry, index), index)
+
     def find(self, path: Union[str, bytes]) -> Optional[Entry]:
-        """The entry at path (ASCII case ignored, '/' or '\\'), or None."""
+        """The entry at path ('/' or '\\', empty and "." components ignored) that an extraction
+        leaves on disk: the last with exactly that path, or else the last ignoring ASCII case;
+        None when there is none."""
         index = _call(self._native.find, _bytes_path(path, "path"))
-        return None if index is None else self._entries[index]
+        return None if index is None else self._entry(index)
 
     def read(self, entry: Union[str, bytes, Entry]) -> bytes:
         """An entry's contents, decoded and verified."""

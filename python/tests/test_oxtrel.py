@@ -42,6 +42,20 @@ def test_listing_and_reading_match_the_source_tree():
             archive.read("nothing/here")
 
 
+def test_the_entry_list_is_a_sequence_made_on_demand():
+    with oxtrel.open(SAMPLE) as archive:
+        listed = list(archive)
+        entries = archive.entries()
+        assert len(entries) == len(archive) == len(listed) > 2
+        assert entries[-1] == listed[-1] and entries[1:3] == listed[1:3]
+        assert [e.index for e in listed] == list(range(len(listed)))
+        with pytest.raises(IndexError):
+            entries[len(listed)]
+        for entry in listed:
+            if entry.name is not None:
+                assert archive.find(entry.path).index >= entry.index
+
+
 def test_extract_with_patterns_then_test(packed, tmp_path):
     archive_path, files = packed
     out = tmp_path / "out"

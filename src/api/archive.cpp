@@ -16,19 +16,6 @@ namespace oxtrel {
 
 void ArchiveStateRelease::operator()(ArchiveState* state) const { delete state; }
 
-std::string foldedPath(std::string_view path) {
-  std::string key;
-  key.reserve(path.size());
-  for (char c : path) {
-    if (c == '\\') c = '/';
-    if (c == '/' && (key.empty() || key.back() == '/')) continue;
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    key.push_back(c);
-  }
-  if (!key.empty() && key.back() == '/') key.pop_back();
-  return key;
-}
-
 namespace {
 
 // The unpacked size a compressed payload's prefix announces; nullopt when the payload is too
@@ -39,39 +26,73 @@ std::optional<uint32_t> announcedSize(const PositionalFile& archive, const FileR
   return loadLe32(prefix);
 }
 
-Entry describe(const ArchiveState& state, const Folder& folder, size_t position) {
-  const FileRecord& record = folder.files[position];
+Entry describe(const ArchiveState& state, size_t folder, size_t record) {
+  const FileRecord& file = state.catalogue.files[record];
   const bool compressed = isCompressed(state.catalogue.header);
   Entry entry;
-  entry.folder = folder.name;
-  entry.indexInFolder = uint32_t(position);
-  entry.hash = record.hash;
-  entry.offset = record.offset;
-  entry.storedSize = record.size;
+  entry.folder = folderName(state.catalogue, folder);
+  entry.indexInFolder = uint32_t(record - state.catalogue.fileStarts[folder]);
+  entry.index = record;
+  entry.hash = file.hash;
+  entry.offset = file.offset;
+  entry.storedSize = file.size;
   entry.compressed = compressed;
-  entry.payloadInArchive = fileHolds(state.file, record.offset, record.size);
-  if (compressed && entry.payloadInArchive) entry.unpackedSize = announcedSize(state.file, record);
-  if (std::optional<std::string_view> name = lookup(state.index, record.hash)) {
+  entry.payloadInArchive = fileHolds(state.file, file.offset, file.size);
+  if (compressed && entry.payloadInArchive) entry.unpackedSize = announcedSize(state.file, file);
+  if (std::optional<std::string_view> name = lookup(state.index, file.hash)) {
     entry.name = std::string(*name);
-    entry.path = patternPath(folder.name, *name);
+    entry.path = patternPath(entry.folder, *name);
   }
   return entry;
 }
 
-void makeEntries(ArchiveState& state) {
-  state.entries.reserve(state.folderStarts.back());
-  for (const Folder& folder : state.catalogue.folders)
-    for (size_t j = 0; j < folder.files.size(); ++j) {
-      Entry entry = describe(state, folder, j);
-      if (entry.name) state.byPath.insert_or_assign(foldedPath(entry.path), state.entries.size());
-      state.entries.push_back(std::move(entry));
-    }
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Calls f on every component of text that names something on disk: empty and "." ones are skipped.
+template <typename F>
+void eachNamingComponent(std::string_view text, F f) {
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !isSeparator(text[i])) continue;
+    std::string_view component = text.substr(start, i - start);
+    if (!component.empty() && component != ".") f(component);
+    start = i + 1;
+  }
 }
 
-const ArchiveState& withEntries(const Archive& archive) {
-  ArchiveState& state = *archive.state;
-  std::call_once(state.entriesMade, [&state] { makeEntries(state); });
-  return state;
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerAscii(x) == lowerAscii(y);
+         });
+}
+
+// How text's components compare with want, one for one: byte for byte, and ignoring ASCII case.
+struct ComponentMatch {
+  bool exact = true;
+  bool folded = true;
+  size_t count = 0;  // components of text seen; a match needs exactly want.size()
+};
+
+ComponentMatch matchComponents(std::string_view text, std::span<const std::string_view> want) {
+  ComponentMatch match;
+  eachNamingComponent(text, [&](std::string_view component) {
+    if (match.count < want.size() && match.folded) {
+      match.exact = match.exact && component == want[match.count];
+      match.folded = equalIgnoringCase(component, want[match.count]);
+    }
+    ++match.count;
+  });
+  if (match.count > want.size()) match.exact = match.folded = false;
+  return match;
+}
+
+// A record writes a file only when its name's last component is a file name.
+bool namesAFile(std::string_view name) {
+  size_t last = name.find_last_of("/\\");
+  std::string_view fileName = last == std::string_view::npos ? name : name.substr(last + 1);
+  return !fileName.empty() && fileName != ".";
 }
 
 }  // namespace
@@ -93,10 +114,6 @@ Result<Archive> openArchive(const std::string& path) {
                     state.catalogue.header.fileCount, requestedNameKeys(state.catalogue));
   if (!index) return std::move(index.error());
   state.index = std::move(index.value());
-  state.folderStarts.reserve(state.catalogue.folders.size() + 1);
-  state.folderStarts.push_back(0);
-  for (const Folder& folder : state.catalogue.folders)
-    state.folderStarts.push_back(state.folderStarts.back() + folder.files.size());
   return archive;
 }
 
@@ -107,27 +124,48 @@ const std::string& archivePath(const Archive& archive) {
   return archive.state ? archive.state->path : none;
 }
 
-std::span<const Entry> entries(const Archive& archive) {
-  if (!archive.state) return {};
-  return withEntries(archive).entries;
-}
-
-size_t entryCount(const Archive& archive) { return archive.state ? archive.state->folderStarts.back() : 0; }
+size_t entryCount(const Archive& archive) { return archive.state ? archive.state->catalogue.files.size() : 0; }
 
 Entry entryAt(const Archive& archive, size_t index) {
   if (!archive.state || index >= entryCount(archive)) return {};
   const ArchiveState& state = *archive.state;
-  // The folder holding record `index` is the last one starting at or before it.
-  auto next = std::upper_bound(state.folderStarts.begin(), state.folderStarts.end(), index);
-  size_t folder = size_t(next - state.folderStarts.begin()) - 1;
-  return describe(state, state.catalogue.folders[folder], index - state.folderStarts[folder]);
+  return describe(state, folderOfRecord(state.catalogue, index), index);
 }
 
-const Entry* findEntry(const Archive& archive, std::string_view path) {
-  if (!archive.state) return nullptr;
-  const ArchiveState& state = withEntries(archive);
-  auto found = state.byPath.find(foldedPath(path));
-  return found == state.byPath.end() ? nullptr : &state.entries[found->second];
+std::optional<Entry> findEntry(const Archive& archive, std::string_view path) {
+  if (!archive.state) return std::nullopt;
+  const ArchiveState& state = *archive.state;
+  const Catalogue& catalogue = state.catalogue;
+  std::vector<std::string_view> want;
+  eachNamingComponent(path, [&](std::string_view component) { want.push_back(component); });
+  if (want.empty()) return std::nullopt;
+
+  constexpr size_t kNone = SIZE_MAX;
+  size_t lastExact = kNone;
+  size_t lastFolded = kNone;
+  for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
+    if (catalogue.fileStarts[folder] == catalogue.fileStarts[folder + 1]) continue;
+    ComponentMatch inFolder = matchComponents(folderName(catalogue, folder), want);
+    if (!inFolder.folded || inFolder.count >= want.size()) continue;
+    std::span<const std::string_view> rest = std::span(want).subspan(inFolder.count);
+    // Records of one folder often share a name: its comparison is made once.
+    std::string_view compared;
+    ComponentMatch named{false, false, 0};
+    for (size_t record = catalogue.fileStarts[folder]; record < catalogue.fileStarts[folder + 1]; ++record) {
+      std::optional<std::string_view> name = lookup(state.index, catalogue.files[record].hash);
+      if (!name) continue;
+      if (name->data() != compared.data() || name->size() != compared.size()) {
+        compared = *name;
+        named = matchComponents(*name, rest);
+        if (named.count != rest.size() || !namesAFile(*name)) named.exact = named.folded = false;
+      }
+      if (named.folded) lastFolded = record;
+      if (named.exact && inFolder.exact) lastExact = record;
+    }
+  }
+  size_t found = lastExact != kNone ? lastExact : lastFolded;
+  if (found == kNone) return std::nullopt;
+  return entryAt(archive, found);
 }
 
 EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>& patterns,
@@ -136,7 +174,7 @@ EntryMatches matchEntries(const Archive& archive, const std::vector<std::string>
   const ArchiveState& state = *archive.state;
   EntrySelection selection = selectEntries(state.catalogue, state.index, patterns, excludes);
   EntryMatches matches;
-  for (size_t i = 0; i < state.folderStarts.back(); ++i)
+  for (size_t i = 0; i < state.catalogue.files.size(); ++i)
     if (isSelected(selection, i)) matches.indices.push_back(i);
   for (size_t i = 0; i < patterns.size(); ++i)
     if (!selection.includeUsed[i]) matches.unusedPatterns.push_back(patterns[i]);

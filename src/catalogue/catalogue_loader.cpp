@@ -6,58 +6,94 @@ namespace oxtrel {
 
 namespace {
 
-// Hands out consecutive byte ranges of the archive, refusing any that would run past its end.
+constexpr size_t kReadPiece = 64 * 1024;
+
+Error truncatedCatalogue() { return Error{ErrorKind::truncated, 0, "catalogue"}; }
+
+// Hands out consecutive byte ranges of the archive from a buffer refilled a piece at a time,
+// refusing any that would run past the end of the file.
 struct SequentialReader {
   const PositionalFile& file;
-  uint64_t position = 0;
+  uint64_t position = 0;  // of the next byte handed out
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(size_t(std::min<uint64_t>(kReadPiece, file.size)));
+  size_t begin = 0;  // buffer[begin, end) holds the bytes from position on
+  size_t end = 0;
 
-  // Reads count records of recordSize bytes into a buffer sized only after the bounds check.
-  Status readTable(uint64_t count, size_t recordSize, std::vector<uint8_t>& out) {
-    uint64_t length = count * recordSize;  // count < 2^32 and recordSize <= 36: no overflow
-    if (!fileHolds(file, position, length)) return Error{ErrorKind::truncated, 0, "catalogue"};
-    out.resize(size_t(length));
-    Status read = readAt(file, position, out);
-    if (!read) {
-      read.error().where = "catalogue";
-      return read;
+  // The next count bytes (at most kReadPiece), valid until the next call.
+  Result<const uint8_t*> take(size_t count) {
+    if (!fileHolds(file, position, count)) return truncatedCatalogue();
+    if (end - begin < count) {
+      std::copy(buffer.begin() + std::ptrdiff_t(begin), buffer.begin() + std::ptrdiff_t(end), buffer.begin());
+      end -= begin;
+      begin = 0;
+      size_t want = size_t(std::min<uint64_t>(buffer.size() - end, file.size - position - end));
+      if (Status read = readAt(file, position + end, {buffer.data() + end, want}); !read) {
+        read.error().where = "catalogue";
+        return std::move(read.error());
+      }
+      end += want;
     }
-    position += length;
-    return {};
+    const uint8_t* bytes = buffer.data() + begin;
+    begin += count;
+    position += count;
+    return bytes;
   }
+
+  uint64_t left() const { return file.size - position; }
 };
 
 }  // namespace
 
+size_t folderOfRecord(const Catalogue& c, size_t record) {
+  auto next = std::upper_bound(c.fileStarts.begin(), c.fileStarts.end(), uint64_t(record));
+  return size_t(next - c.fileStarts.begin()) - 1;
+}
+
+void addFolder(Catalogue& c, std::string_view name, std::span<const FileRecord> files) {
+  c.folderNames.append(name);
+  c.nameStarts.push_back(c.folderNames.size());
+  c.files.insert(c.files.end(), files.begin(), files.end());
+  c.fileStarts.push_back(c.files.size());
+}
+
 Result<Catalogue> loadCatalogue(const PositionalFile& file) {
   Catalogue cat;
   SequentialReader reader{file};
-  std::vector<uint8_t> bytes;
 
-  if (Status s = reader.readTable(1, kHeaderSize, bytes); !s) return std::move(s.error());
-  cat.header = decodeHeader(bytes.data());
+  Result<const uint8_t*> bytes = reader.take(kHeaderSize);
+  if (!bytes) return std::move(bytes.error());
+  cat.header = decodeHeader(*bytes);
 
-  if (Status s = reader.readTable(cat.header.folderCount, kFolderRecordSize, bytes); !s)
-    return std::move(s.error());
-  std::vector<uint32_t> fileCounts(cat.header.folderCount);
-  for (size_t i = 0; i < fileCounts.size(); ++i)
-    fileCounts[i] = decodeFolderRecord(bytes.data() + i * kFolderRecordSize).fileCount;
+  // Every folder needs its record and the length byte of its name.
+  const uint64_t folders = cat.header.folderCount;
+  if (folders * (kFolderRecordSize + 1) > reader.left()) return truncatedCatalogue();
+  cat.fileStarts.reserve(size_t(folders) + 1);
+  cat.nameStarts.reserve(size_t(folders) + 1);
+  uint64_t records = 0;
+  for (uint64_t i = 0; i < folders; ++i) {
+    if (!(bytes = reader.take(kFolderRecordSize))) return std::move(bytes.error());
+    records += decodeFolderRecord(*bytes).fileCount;
+    if (records > reader.left() / kFileRecordSize) return truncatedCatalogue();
+    cat.fileStarts.push_back(records);
+  }
+  if (folders + records * kFileRecordSize > reader.left()) return truncatedCatalogue();
+  cat.files.reserve(size_t(records));
 
-  cat.folders.resize(cat.header.folderCount);
-  for (size_t i = 0; i < cat.folders.size(); ++i) {
-    Folder& folder = cat.folders[i];
-    if (Status s = reader.readTable(1, 1, bytes); !s) return std::move(s.error());
-    if (Status s = reader.readTable(bytes[0], 1, bytes); !s) return std::move(s.error());
-    auto nul = std::find(bytes.begin(), bytes.end(), uint8_t(0));
-    folder.name.assign(bytes.begin(), nul);
-
-    if (Status s = reader.readTable(fileCounts[i], kFileRecordSize, bytes); !s) return std::move(s.error());
-    folder.files.resize(fileCounts[i]);
-    for (size_t j = 0; j < folder.files.size(); ++j)
-      folder.files[j] = decodeFileRecord(bytes.data() + j * kFileRecordSize);
+  for (uint64_t i = 0; i < folders; ++i) {
+    if (!(bytes = reader.take(1))) return std::move(bytes.error());
+    size_t nameLength = **bytes;
+    if (!(bytes = reader.take(nameLength))) return std::move(bytes.error());
+    const uint8_t* name = *bytes;
+    cat.folderNames.append(reinterpret_cast<const char*>(name),
+                           size_t(std::find(name, name + nameLength, uint8_t(0)) - name));
+    cat.nameStarts.push_back(cat.folderNames.size());
+    for (uint64_t j = cat.fileStarts[i]; j < cat.fileStarts[i + 1]; ++j) {
+      if (!(bytes = reader.take(kFileRecordSize))) return std::move(bytes.error());
+      cat.files.push_back(decodeFileRecord(*bytes));
+    }
   }
 
-  if (!fileHolds(file, reader.position, cat.header.totalNameLength))
-    return Error{ErrorKind::truncated, 0, "catalogue"};
+  if (!fileHolds(file, reader.position, cat.header.totalNameLength)) return truncatedCatalogue();
   cat.nameBlockOffset = reader.position;
   return cat;
 }

@@ -29,16 +29,16 @@ struct NameScan {
     uint64_t key = nameKey(hashFileName(name));
     auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key);
     if (it == index.keys.end() || *it != key) return;
-    NamePosition& slot = index.names[size_t(it - index.keys.begin())];
+    uint32_t& slot = index.names[size_t(it - index.keys.begin())];
     // A replacing name reuses its predecessor's bytes when it fits, so that a block repeating
     // one name does not pile up copies of it.
-    if (slot.offset == kNameNotFound || name.size() > slot.length) {
-      slot.offset = uint32_t(index.text.size());
-      index.text.append(name);
+    if (slot == kNameNotFound || name.size() > std::strlen(index.text.data() + slot)) {
+      slot = uint32_t(index.text.size());
+      index.text.append(name).push_back('\0');
     } else {
-      std::copy(name.begin(), name.end(), index.text.begin() + slot.offset);
+      std::copy(name.begin(), name.end(), index.text.begin() + slot);
+      index.text[slot + name.size()] = '\0';
     }
-    slot.length = uint32_t(name.size());
   }
 
   // Takes every name that ends inside bytes, and when last is set the one that runs to its end.
@@ -68,12 +68,17 @@ struct NameScan {
   }
 };
 
-NameIndex indexFor(std::vector<uint64_t> wanted) {
+NameIndex indexFor(std::vector<uint64_t> wanted, uint64_t blockLength) {
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
   NameIndex index;
   index.keys = std::move(wanted);
-  index.names.assign(index.keys.size(), {kNameNotFound, 0});
+  index.names.assign(index.keys.size(), kNameNotFound);
+  // The names found never take more than the block and a NUL. Room for ordinary names is reserved
+  // once and touched only as far as it is used, where growing by doubling would copy the text and
+  // hold it twice; a block far larger than its records' names (a hole, say) is not trusted with more.
+  uint64_t ordinary = std::max<uint64_t>(64 * 1024, 32 * uint64_t(index.keys.size()));
+  index.text.reserve(size_t(std::min(blockLength + 1, ordinary)));
   return index;
 }
 
@@ -86,24 +91,21 @@ uint64_t nameKey(const NameHash& hash) {
 }
 
 std::vector<uint64_t> requestedNameKeys(const Catalogue& catalogue) {
-  size_t count = 0;
-  for (const Folder& folder : catalogue.folders) count += folder.files.size();
   std::vector<uint64_t> keys;
-  keys.reserve(count);
-  for (const Folder& folder : catalogue.folders)
-    for (const FileRecord& record : folder.files) keys.push_back(nameKey(record.hash));
+  keys.reserve(catalogue.files.size());
+  for (const FileRecord& record : catalogue.files) keys.push_back(nameKey(record.hash));
   return keys;
 }
 
 NameIndex buildNameIndex(std::span<const uint8_t> nameBlock, uint32_t fileCount, std::vector<uint64_t> wanted) {
-  NameIndex index = indexFor(std::move(wanted));
+  NameIndex index = indexFor(std::move(wanted), nameBlock.size());
   NameScan{index, fileCount}.takeFrom(nameBlock, true);
   return index;
 }
 
 Result<NameIndex> readNameIndex(const PositionalFile& file, uint64_t offset, uint32_t length, uint32_t fileCount,
                                 std::vector<uint64_t> wanted, size_t chunkSize) {
-  NameIndex index = indexFor(std::move(wanted));
+  NameIndex index = indexFor(std::move(wanted), length);
   NameScan scan{index, fileCount};
   std::vector<uint8_t> piece(std::max<size_t>(1, std::min<size_t>(chunkSize, length)));
   uint64_t done = 0;
@@ -125,9 +127,9 @@ std::optional<std::string_view> lookup(const NameIndex& index, const NameHash& h
   uint64_t key = nameKey(hash);
   auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key);
   if (it == index.keys.end() || *it != key) return std::nullopt;
-  const NamePosition& name = index.names[size_t(it - index.keys.begin())];
-  if (name.offset == kNameNotFound) return std::nullopt;
-  return std::string_view(index.text).substr(name.offset, name.length);
+  uint32_t name = index.names[size_t(it - index.keys.begin())];
+  if (name == kNameNotFound) return std::nullopt;
+  return std::string_view(index.text.data() + name);
 }
 
 }  // namespace oxtrel

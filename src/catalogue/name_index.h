@@ -19,12 +19,6 @@
 
 namespace oxtrel {
 
-// Where a name's bytes lie in NameIndex::text.
-struct NamePosition {
-  uint32_t offset = 0;
-  uint32_t length = 0;
-};
-
 inline constexpr uint32_t kNameNotFound = UINT32_MAX;  // offset of a key no name matched
 
 // names[i] is the last name of the block whose hash is keys[i], or kNameNotFound. Keys are a
@@ -32,9 +26,9 @@ inline constexpr uint32_t kNameNotFound = UINT32_MAX;  // offset of a key no nam
 // a tree, with the keys apart from the names: the binary search of a lookup per extracted file
 // stays in a small array that the cache holds.
 struct NameIndex {
-  std::vector<uint64_t> keys;  // ascending, unique
-  std::vector<NamePosition> names;
-  std::string text;  // the names found, one after another
+  std::vector<uint64_t> keys;   // ascending, unique
+  std::vector<uint32_t> names;  // where each name begins in text
+  std::string text;             // the names found, one after another, each ended by a NUL
 };
 
 uint64_t nameKey(const NameHash& hash);

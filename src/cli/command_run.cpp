@@ -19,11 +19,14 @@ bool reportUnusedPatterns(Console& console, const std::vector<std::string>& unus
 }
 
 int listEntries(const Archive& archive, const CommandOptions& options, Console& console) {
-  EntryMatches matches = matchEntries(archive, options.includes, options.excludes);
+  // Without patterns every record is listed: no list of their places is made.
+  const bool all = options.includes.empty() && options.excludes.empty();
+  EntryMatches matches = all ? EntryMatches{} : matchEntries(archive, options.includes, options.excludes);
+  const size_t listed = all ? entryCount(archive) : matches.indices.size();
   bool problems = false;
   uint64_t count = 0, stored = 0, unpacked = 0;
-  for (size_t i : matches.indices) {
-    const Entry entry = entryAt(archive, i);
+  for (size_t k = 0; k < listed; ++k) {
+    const Entry entry = entryAt(archive, all ? k : matches.indices[k]);
     printListed(console, entry);
     if (!entry.name) {
       problems = true;

@@ -29,14 +29,14 @@ EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
   // Each pattern is parsed once for the whole catalogue, not once per entry.
   std::vector<CompiledPattern> compiledIncludes = compileAll(includes);
   std::vector<CompiledPattern> compiledExcludes = compileAll(excludes);
-  for (const Folder& folder : catalogue.folders) {
-    for (const FileRecord& record : folder.files) {
+  for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
+    for (const FileRecord& record : folderFiles(catalogue, folder)) {
       std::optional<std::string_view> name = lookup(index, record.hash);
       bool chosen = true;
       if (filtering) {
         chosen = includes.empty();
         if (name) {
-          std::string path = patternPath(folder.name, *name);
+          std::string path = patternPath(folderName(catalogue, folder), *name);
           if (!anyMatches(compiledExcludes, path)) {
             for (size_t i = 0; i < includes.size(); ++i) {
               if (!matchesPathPattern(compiledIncludes[i], path)) continue;

@@ -39,8 +39,8 @@ struct RecordWalker {
     ++summary.problems;
   }
 
-  void extract(const Folder& folder, const FileRecord& record, std::string_view name) {
-    composeEntryPath(path, folder.name, name);
+  void extract(std::string_view folder, const FileRecord& record, std::string_view name) {
+    composeEntryPath(path, folder, name);
     report(EventKind::entry, record);
     if (settings.mode == RunMode::toStdout) return send(record);
 
@@ -172,18 +172,20 @@ RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree
   return RecordWalkerPtr(new RecordWalker{archive, tree, settings, sink, compressed});
 }
 
-void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, const NameIndex& index) {
-  std::optional<std::string_view> name = lookup(index, folder.files[position].hash);
+void walkRecord(RecordWalker& walker, const Catalogue& catalogue, size_t folder, size_t record,
+                const NameIndex& index) {
+  const FileRecord& file = catalogue.files[record];
+  std::optional<std::string_view> name = lookup(index, file.hash);
   if (!name) {
     ExtractionEvent event;
     event.kind = EventKind::unmatched;
-    event.folder = folder.name;
-    event.position = uint32_t(position);
+    event.folder = folderName(catalogue, folder);
+    event.position = uint32_t(record - catalogue.fileStarts[folder]);
     emit(walker.sink, event);
     ++walker.summary.problems;
     return;
   }
-  walker.extract(folder, folder.files[position], *name);
+  walker.extract(folderName(catalogue, folder), file, *name);
 }
 
 const ExtractionSummary& walkSummary(const RecordWalker& walker) { return walker.summary; }
@@ -192,13 +194,12 @@ ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink) {
   RecordWalkerPtr walker = makeRecordWalker(archive, tree, isCompressed(catalogue.header), settings, sink);
-  size_t record = 0;
-  for (const Folder& folder : catalogue.folders) {
-    for (size_t j = 0; j < folder.files.size(); ++j, ++record) {
+  for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
+    for (size_t record = catalogue.fileStarts[folder]; record < catalogue.fileStarts[folder + 1]; ++record) {
       if (!isSelected(selection, record)) continue;
       if (walker->summary.streamError != 0) return walker->summary;
       if ((walker->summary.stoppedBy = stopValue(settings)) != 0) return walker->summary;
-      walkRecord(*walker, folder, j, index);
+      walkRecord(*walker, catalogue, folder, record, index);
     }
   }
   return walker->summary;

@@ -56,8 +56,10 @@ using RecordWalkerPtr = std::unique_ptr<RecordWalker, RecordWalkerDeleter>;
 RecordWalkerPtr makeRecordWalker(const PositionalFile& archive, OutputTree& tree, bool compressed,
                                  const WalkSettings& settings, const EventSink& sink);
 
-// Handles record `position` of folder's file table, with the events listed below.
-void walkRecord(RecordWalker& walker, const Folder& folder, size_t position, const NameIndex& index);
+// Handles record `record` of the catalogue (counted over all folders), which folder `folder`
+// holds, with the events listed below.
+void walkRecord(RecordWalker& walker, const Catalogue& catalogue, size_t folder, size_t record,
+                const NameIndex& index);
 
 // Everything the walker has handled so far.
 const ExtractionSummary& walkSummary(const RecordWalker& walker);

@@ -19,6 +19,9 @@ Status writeContent(OutputTree& tree, const OutputPath& path, const platform::Co
   if (path.fileName.empty()) return Error{ErrorKind::cannotWrite, EISDIR, {}};
   Result<OpenDirectory*> dir = openDirectory(tree.directories, path, true);
   if (!dir) return std::move(dir.error());
+  // A file named "." would be the directory just made or found: say so rather than let the
+  // system refuse with a reason that names nothing in the way.
+  if (path.fileName == ".") return Error{ErrorKind::cannotWrite, EISDIR, {}};
   sweepOnce(tree, **dir);
   tree.fileName.assign(path.fileName);
   platform::SystemError error = platform::publishFile(tree.publisher, (*dir)->handle.get(), tree.fileName, content);

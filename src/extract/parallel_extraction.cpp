@@ -1,6 +1,7 @@
 #include "extract/parallel_extraction.h"
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,12 +23,6 @@ constexpr BatchLimits kRecordBatch{.items = 32, .bytes = 256 * 1024};
 // Finished batches whose events wait for an earlier one: the events are small, and a slow batch
 // (a large file) should not leave the other threads idle for long.
 constexpr size_t kWindowPerJob = 8;
-
-struct Record {
-  const Folder* folder;
-  uint32_t position;        // in the folder's file table
-  std::optional<std::string_view> name;  // none when the hash matched no name
-};
 
 // What other threads learn about a record they wait for.
 enum RecordState : uint8_t { pending, finished, abandoned };
@@ -68,31 +63,24 @@ struct Worker {
   RecordWalkerPtr walker;
 };
 
-std::vector<Record> selectedRecords(const Catalogue& catalogue, const NameIndex& index,
-                                    const EntrySelection& selection) {
-  std::vector<Record> records;
-  size_t record = 0;
-  for (const Folder& folder : catalogue.folders)
-    for (size_t j = 0; j < folder.files.size(); ++j, ++record)
-      if (isSelected(selection, record)) records.push_back({&folder, uint32_t(j), lookup(index, folder.files[j].hash)});
-  return records;
-}
+// The selected records, by their place in the catalogue; with every record selected, the
+// places themselves, held as nothing.
+struct SelectedRecords {
+  std::vector<uint32_t> places;
+  size_t count = 0;
+  size_t operator[](size_t r) const { return places.empty() ? r : places[r]; }
+};
 
-// Each record's path below `data` as the walk composes it, empty for an unmatched one.
-WriteOrder planRecords(const std::vector<Record>& records) {
-  size_t total = 0;
-  for (const Record& r : records)
-    if (r.name) total += r.folder->name.size() + 1 + r.name->size();
-  std::string text;
-  text.reserve(total);  // the views below point into it
-  std::vector<std::string_view> paths;
-  paths.reserve(records.size());
-  for (const Record& r : records) {
-    size_t start = text.size();
-    if (r.name) text.append(r.folder->name).append("\\").append(*r.name);
-    paths.emplace_back(text.data() + start, text.size() - start);
+SelectedRecords selectedRecords(const Catalogue& catalogue, const EntrySelection& selection) {
+  SelectedRecords records;
+  if (selection.chosen.empty()) {
+    records.count = catalogue.files.size();
+    return records;
   }
-  return planWriteOrder(paths);
+  for (size_t r = 0; r < catalogue.files.size(); ++r)
+    if (isSelected(selection, r)) records.places.push_back(uint32_t(r));
+  records.count = records.places.size();
+  return records;
 }
 
 void add(ExtractionSummary& total, const ExtractionSummary& part) {
@@ -115,19 +103,27 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
                                     platform::NativeHandle parent, const EntrySelection& selection, const WalkSettings& settings,
                                     const EventSink& sink, unsigned jobs) {
   bool compressed = isCompressed(catalogue.header);
-  std::vector<Record> records = selectedRecords(catalogue, index, selection);
-  std::vector<size_t> batches = batchBoundaries(records.size(), kRecordBatch, [&](size_t r) -> uint64_t {
-    return records[r].name ? records[r].folder->files[records[r].position].size : 0;
+  const SelectedRecords records = selectedRecords(catalogue, selection);
+  auto folderOf = [&](size_t r) { return folderOfRecord(catalogue, records[r]); };
+  auto pathOf = [&](size_t r) {
+    std::optional<std::string_view> name = lookup(index, catalogue.files[records[r]].hash);
+    return EntryPathParts{name.has_value(), folderName(catalogue, folderOf(r)), name.value_or("")};
+  };
+  // A batch's events hold its entries' paths until they are released: the paths count as bytes
+  // too, so a batch of long names stays as small as one of large payloads.
+  std::vector<size_t> batches = batchBoundaries(records.count, kRecordBatch, [&](size_t r) -> uint64_t {
+    EntryPathParts path = pathOf(r);
+    return path.present ? catalogue.files[records[r]].size + 2 * (path.folder.size() + path.name.size()) : 0;
   });
-  WriteOrder order = planRecords(records);
-  std::vector<uint8_t> waitedFor(records.size());
+  WriteOrder order = planWriteOrder(records.count, pathOf);
+  std::vector<uint8_t> waitedFor(order.waits.empty() ? 0 : records.count);
   for (uint32_t w : order.waits) waitedFor[w] = 1;
-  auto states = std::make_unique<std::atomic<uint8_t>[]>(records.size());
+  auto states = std::make_unique<std::atomic<uint8_t>[]>(records.count);
 
   auto settle = [&](size_t first, size_t end, RecordState state) {
     for (size_t r = first; r < end; ++r) {
       states[r].store(state, std::memory_order_release);
-      if (waitedFor[r]) states[r].notify_all();
+      if (!waitedFor.empty() && waitedFor[r]) states[r].notify_all();
     }
   };
   auto mayStart = [&](size_t record) {
@@ -179,7 +175,7 @@ ExtractionSummary extractInParallel(const Catalogue& catalogue, const NameIndex&
         return {};
       }
       try {
-        walkRecord(*worker->walker, *records[r].folder, records[r].position, index);
+        walkRecord(*worker->walker, catalogue, folderOf(r), records[r], index);
       } catch (...) {
         settle(r, batches[batch + 1], abandoned);
         std::lock_guard lock(failuresMutex);

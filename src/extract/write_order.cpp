@@ -1,9 +1,11 @@
 #include "extract/write_order.h"
 
 #include <algorithm>
-#include <functional>
+#include <climits>
+#include <string>
 #include <unordered_map>
 
+#include "catalogue/entry_path.h"
 #include "platform/platform.h"
 
 namespace oxtrel {
@@ -26,47 +28,76 @@ uint64_t childKey(uint64_t parent, std::string_view component) {
   return x ^ (x >> 31);
 }
 
+// Calls f on every component of text, the empty ones too; stops and returns false when f does.
+template <typename F>
+bool eachComponent(std::string_view text, F f) {
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !isSeparator(text[i])) continue;
+    if (!f(text.substr(start, i - start))) return false;
+    start = i + 1;
+  }
+  return true;
+}
+
 enum class Touch : uint8_t { nothing, directories, file };
 
-// An entry's path, split as the writer splits it.
-struct ParsedPath {
+// An entry's path as the writer splits it: the keys of every directory it needs, from the
+// outermost, and the key of the file it writes or the directory it asks the existence of.
+struct SplitPath {
   Touch touch = Touch::nothing;
-  std::string_view directoryText;  // up to and including the last separator
-  std::string_view fileName;
+  bool observes = false;  // the file name is ".": ownKey is the innermost directory
+  uint64_t ownKey = 0;
+  std::vector<uint64_t> directories;
 };
 
-ParsedPath parsePath(std::string_view path) {
-  if (path.empty()) return {};
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && !isSeparator(path[i])) continue;
-    std::string_view component = path.substr(start, i - start);
-    if (component == ".." || !platform::nameAllowed(component)) return {};
-    start = i + 1;
-  }
-  size_t last = path.find_last_of("/\\");
-  size_t nameStart = last == std::string_view::npos ? 0 : last + 1;
-  ParsedPath parsed{Touch::file, path.substr(0, nameStart), path.substr(nameStart)};
-  if (parsed.fileName.empty() || parsed.fileName == ".") parsed.touch = Touch::directories;
-  return parsed;
-}
+// Splits paths one after another; consecutive entries mostly share their folder, whose keys are
+// then taken from the previous entry.
+struct PathSplitter {
+  std::string_view folder;
+  bool folderKnown = false;
+  bool folderUnsafe = false;
+  size_t folderKeys = 0;  // directories[0, folderKeys) are the folder's
+  SplitPath split;
 
-// The keys of every directory the text names, from the outermost; the last is the innermost.
-void directoryKeys(std::string_view text, std::vector<uint64_t>& keys) {
-  keys.clear();
-  uint64_t key = kDataKey;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!isSeparator(text[i])) continue;
-    std::string_view component = text.substr(start, i - start);
-    start = i + 1;
-    if (component.empty() || component == ".") continue;
-    key = childKey(key, component);
-    keys.push_back(key);
+  const SplitPath& operator()(const EntryPathParts& path) {
+    split.touch = Touch::nothing;
+    if (!path.present) return split;
+    if (sizeof kDataRoot + path.folder.size() + 1 + path.name.size() >= PATH_MAX) return split;
+    if (!folderKnown || path.folder != folder) {
+      folder = path.folder;
+      folderKnown = true;
+      split.directories.clear();
+      uint64_t key = kDataKey;
+      folderUnsafe = !eachComponent(folder, [&](std::string_view c) {
+        if (c == ".." || !platform::nameAllowed(c)) return false;
+        if (!c.empty() && c != ".") split.directories.push_back(key = childKey(key, c));
+        return true;
+      });
+      folderKeys = split.directories.size();
+    }
+    if (folderUnsafe) return split;
+    split.directories.resize(folderKeys);
+    uint64_t key = folderKeys == 0 ? kDataKey : split.directories.back();
+    size_t nameStart = path.name.find_last_of("/\\");
+    nameStart = nameStart == std::string_view::npos ? 0 : nameStart + 1;
+    std::string_view fileName = path.name.substr(nameStart);
+    if (fileName == ".." || !platform::nameAllowed(fileName)) return split;
+    if (nameStart > 0 && !eachComponent(path.name.substr(0, nameStart - 1), [&](std::string_view c) {
+          if (c == ".." || !platform::nameAllowed(c)) return false;
+          if (!c.empty() && c != ".") split.directories.push_back(key = childKey(key, c));
+          return true;
+        }))
+      return split;
+    split.observes = fileName == ".";
+    split.touch = fileName.empty() || split.observes ? Touch::directories : Touch::file;
+    split.ownKey = split.touch == Touch::file ? childKey(key, fileName) : key;
+    return split;
   }
-}
+};
 
-// A path that some entry writes a file at, or asks the existence of as a directory.
+// A path that two entries meet at: some entry writes a file there and another writes the same
+// file or needs it as a directory, or some entry asks whether it exists.
 struct PathState {
   bool written = false;
   bool observed = false;
@@ -76,70 +107,76 @@ struct PathState {
   std::vector<uint32_t> needersSinceObserver;  // entries since then that need it (so may make it)
 };
 
+bool contains(const std::vector<uint64_t>& sorted, uint64_t key) {
+  return std::binary_search(sorted.begin(), sorted.end(), key);
+}
+
+// The paths entries meet at. Most files are written once and are no one's directory: they get no
+// state, so memory follows the meetings rather than the entries.
+std::unordered_map<uint64_t, PathState> meetingPaths(size_t count,
+                                                     const std::function<EntryPathParts(size_t)>& pathOf) {
+  std::vector<uint64_t> files;
+  std::unordered_map<uint64_t, PathState> states;
+  PathSplitter splitter;
+  for (size_t i = 0; i < count; ++i) {
+    const SplitPath& split = splitter(pathOf(i));
+    if (split.touch == Touch::file) files.push_back(split.ownKey);
+    if (split.observes) states[split.ownKey].observed = true;
+  }
+  std::sort(files.begin(), files.end());
+  for (size_t i = 1; i < files.size(); ++i)
+    if (files[i] == files[i - 1]) states[files[i]].written = true;
+  if (files.empty()) return states;
+  splitter = {};
+  for (size_t i = 0; i < count; ++i) {
+    const SplitPath& split = splitter(pathOf(i));
+    if (split.touch == Touch::nothing) continue;
+    for (uint64_t dir : split.directories)
+      if (contains(files, dir)) states[dir].written = true;
+  }
+  return states;
+}
+
 }  // namespace
 
-WriteOrder planWriteOrder(std::span<const std::string_view> paths) {
-  std::vector<ParsedPath> parsed(paths.size());
-  std::vector<uint64_t> ownKey(paths.size());  // the file's path, or the observed directory's
-  std::unordered_map<uint64_t, PathState> states;
-
-  // Consecutive entries mostly share their folder, so its keys are computed once per folder.
-  std::vector<uint64_t> keys;
-  std::string_view keysOf;
-  bool keysValid = false;
-  auto keysFor = [&](std::string_view text) -> const std::vector<uint64_t>& {
-    if (!keysValid || text != keysOf) {
-      directoryKeys(text, keys);
-      keysOf = text;
-      keysValid = true;
-    }
-    return keys;
-  };
-
-  for (size_t i = 0; i < paths.size(); ++i) {
-    parsed[i] = parsePath(paths[i]);
-    if (parsed[i].touch == Touch::nothing) continue;
-    const std::vector<uint64_t>& dirs = keysFor(parsed[i].directoryText);
-    uint64_t innermost = dirs.empty() ? kDataKey : dirs.back();
-    if (parsed[i].touch == Touch::file) {
-      ownKey[i] = childKey(innermost, parsed[i].fileName);
-      states[ownKey[i]].written = true;
-    } else if (parsed[i].fileName == ".") {
-      ownKey[i] = innermost;
-      states[ownKey[i]].observed = true;
-    }
-  }
+WriteOrder planWriteOrder(size_t count, const std::function<EntryPathParts(size_t)>& pathOf) {
+  std::unordered_map<uint64_t, PathState> states = meetingPaths(count, pathOf);
+  WriteOrder order;
+  if (states.empty()) return order;
+  order.first.reserve(count + 1);
   // Every entry that touches the tree may make `data` itself.
   auto data = states.find(kDataKey);
-
-  // Only paths in states can order anything.
-  WriteOrder order;
-  order.first.reserve(paths.size() + 1);
-  for (size_t i = 0; i < paths.size(); ++i) {
+  PathSplitter splitter;
+  for (size_t i = 0; i < count; ++i) {
     size_t begin = order.waits.size();
     order.first.push_back(uint32_t(begin));
-    if (parsed[i].touch == Touch::nothing || states.empty()) continue;
+    const SplitPath& split = splitter(pathOf(i));
+    if (split.touch == Touch::nothing) continue;
     auto entry = uint32_t(i);
     auto need = [&](PathState& state) {
       if (state.written) {
         if (state.lastWriter != kNone) order.waits.push_back(state.lastWriter);
         state.needersSinceWriter.push_back(entry);
       }
-      if (state.observed) state.needersSinceObserver.push_back(entry);
+      if (state.observed) {
+        if (state.lastObserver != kNone) order.waits.push_back(state.lastObserver);
+        state.needersSinceObserver.push_back(entry);
+      }
     };
     if (data != states.end()) need(data->second);
-    for (uint64_t dir : keysFor(parsed[i].directoryText)) {
+    for (uint64_t dir : split.directories) {
       auto found = states.find(dir);
       if (found != states.end()) need(found->second);
     }
-    if (parsed[i].touch == Touch::file) {
-      PathState& state = states[ownKey[i]];
+    auto own = split.touch == Touch::file || split.observes ? states.find(split.ownKey) : states.end();
+    if (own != states.end() && split.touch == Touch::file) {
+      PathState& state = own->second;
       if (state.lastWriter != kNone) order.waits.push_back(state.lastWriter);
       order.waits.insert(order.waits.end(), state.needersSinceWriter.begin(), state.needersSinceWriter.end());
       state.needersSinceWriter.clear();
       state.lastWriter = entry;
-    } else if (parsed[i].fileName == ".") {
-      PathState& state = states[ownKey[i]];
+    } else if (own != states.end()) {
+      PathState& state = own->second;
       if (state.lastObserver != kNone) order.waits.push_back(state.lastObserver);
       order.waits.insert(order.waits.end(), state.needersSinceObserver.begin(), state.needersSinceObserver.end());
       state.needersSinceObserver.clear();
@@ -153,6 +190,15 @@ WriteOrder planWriteOrder(std::span<const std::string_view> paths) {
   }
   order.first.push_back(uint32_t(order.waits.size()));
   return order;
+}
+
+WriteOrder planWriteOrder(std::span<const std::string_view> paths) {
+  return planWriteOrder(paths.size(), [&](size_t i) {
+    std::string_view path = paths[i];
+    size_t last = path.find_last_of("/\\");
+    if (last == std::string_view::npos) return EntryPathParts{!path.empty(), {}, path};
+    return EntryPathParts{true, path.substr(0, last), path.substr(last + 1)};
+  });
 }
 
 }  // namespace oxtrel
