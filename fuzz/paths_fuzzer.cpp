@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  if (const Entry* found = findEntry(archive, lookup))
+  if (const std::optional<Entry> found = findEntry(archive, lookup))
     check(folded(found->path) == folded(lookup), "findEntry finds only its own path");
   return 0;
 }
