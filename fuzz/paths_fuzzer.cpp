@@ -2,7 +2,7 @@
 // at newlines into patterns, excludes (after a line "--") and a lookup path (the last line), and
 // used against a small archive whose names hold separators, case and bytes that are not UTF-8.
 // A pattern compiled once must answer as one compiled for each path; matchEntries must select
-// only entries a pattern matches; findEntry must find only an entry whose path folds to the same.
+// exactly the entries the selection rules pick for each path alone; findEntry must find only an entry whose path folds to the same.
 
 #include <oxtrel/oxtrel.h>
 
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive_builder.h"
+#include "extract/entry_selection.h"
 #include "extract/path_pattern.h"
 #include "scratch.h"
 
@@ -80,11 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   EntryMatches matches = matchEntries(archive, patterns, excludes);
-  for (size_t index : matches.indices) {
-    const Entry entry = entryAt(archive, index);
-    bool any = patterns.empty();
-    for (const std::string& p : patterns) any = any || matchesPathPattern(p, entry.path);
-    check(any, "a selected entry matches an include");
+  std::vector<SelectionPattern> includeRules, excludeRules;
+  for (const std::string& p : patterns) includeRules.push_back(compileSelectionPattern(p));
+  for (const std::string& p : excludes) excludeRules.push_back(compileSelectionPattern(p));
+  size_t next = 0;
+  for (size_t i = 0; i < entryCount(archive); ++i) {
+    const Entry entry = entryAt(archive, i);
+    bool included = patterns.empty(), excluded = false;
+    for (SelectionPattern& rule : includeRules) included = included || (entry.name && selectsPath(rule, entry.path));
+    for (SelectionPattern& rule : excludeRules) excluded = excluded || (entry.name && selectsPath(rule, entry.path));
+    const bool selected = next < matches.indices.size() && matches.indices[next] == i;
+    if (selected) ++next;
+    check(selected == (included && !excluded), "matchEntries selects as the rules do for each path alone");
   }
   check(matches.unusedPatterns.size() <= patterns.size(), "unused patterns are among the patterns");
 

@@ -123,6 +123,35 @@ TEST(CliModes, JsonIsOneValidObjectPerRecordWithRawBytesWhereNotUtf8) {
   }
 }
 
+// Paths alone, as Entry.path has them, for scripts: an unnamed record has none (its Warning line
+// goes to standard error), control bytes are escaped as on every line, and nothing is written.
+TEST(CliModes, NamesListsThePathsAloneOnePerLine) {
+  ScratchDir dir;
+  writeFile(dir / "a.vrk", buildArchive(sampleArchive(true)));
+  const std::string all =
+      "meshes/rock.nif\nmeshes/Tree.NIF\nmeshes/props/crate.nif\nui\\x1b[2J/a\\x0ab.dds\ncaf\xe9.wav\nfar.txt\n";
+  const std::string warning = "Warning!!! File 1 in dir ui\\x1b[2J no found\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {{"-l", "--names", "a.vrk"}, all, warning, 1},
+      {{"--names", "a.vrk"}, all, warning, 1},
+      {{"a.vrk", "--names", "-l", "-x", "meshes"}, "ui\\x1b[2J/a\\x0ab.dds\ncaf\xe9.wav\nfar.txt\n", warning, 1},
+      {{"--names", "a.vrk", "*.NIF", "none"}, "meshes/rock.nif\nmeshes/Tree.NIF\nmeshes/props/crate.nif\n",
+       "Error: no entry matches none\n", 1},
+  };
+  for (const Case& c : cases) {
+    ProcessResult r = runOxtrel(c.args, dir.path);
+    EXPECT_EQ(r.out, c.out) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.err, c.err) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.exitStatus, c.status) << ::testing::PrintToString(c.args);
+  }
+  EXPECT_EQ(snapshotTree(dir.path).count("data/"), 0u);
+}
+
 TEST(CliModes, PatternsSelectByPathBelowData) {
   ScratchDir src;
   TestArchive archive = sampleArchive(false);
@@ -135,14 +164,16 @@ TEST(CliModes, PatternsSelectByPathBelowData) {
     std::string out;  // a line the console must hold
   };
   const std::vector<Case> cases = {
-      {{"meshes/*"}, {"meshes/rock.nif", "meshes/Tree.NIF"}, 0, ""},
+      {{"meshes/*"}, {"meshes/rock.nif", "meshes/Tree.NIF", "meshes/props/crate.nif"}, 0, ""},
+      {{"meshes/*.nif"}, {"meshes/rock.nif", "meshes/Tree.NIF"}, 0, ""},
       {{"meshes/**"}, {"meshes/rock.nif", "meshes/Tree.NIF", "meshes/props/crate.nif"}, 0, ""},
       {{"**/*.NIF"}, {"meshes/rock.nif", "meshes/Tree.NIF", "meshes/props/crate.nif"}, 0, ""},
       {{"MESHES/TREE.nif"}, {"meshes/Tree.NIF"}, 0, ""},
       {{"meshes/**", "-x", "**/t*"}, {"meshes/rock.nif", "meshes/props/crate.nif"}, 0, ""},
       {{"--exclude=meshes/props/*"}, {"meshes/rock.nif", "meshes/Tree.NIF"}, 0, ""},
       {{"m*/r?ck.nif", "*.dds"}, {"meshes/rock.nif"}, 1, "Error: no entry matches *.dds\n"},
-      {{"rock.nif"}, {}, 1, "Error: no entry matches rock.nif\n"},
+      {{"rock.nif"}, {"meshes/rock.nif"}, 0, ""},
+      {{"/rock.nif"}, {}, 1, "Error: no entry matches /rock.nif\n"},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
@@ -277,6 +308,7 @@ TEST(CliModes, StandardOutputThatCannotBeWrittenIsAnError) {
       {false, {"a.vrk"}, closed, "Bad file descriptor"},
       {false, {"--version"}, toFull, "No space left on device"},
       {false, {"-l", "a.vrk"}, closed, "Bad file descriptor"},
+      {false, {"--names", "a.vrk"}, toFull, "No space left on device"},
       {false, {"-O", "a.vrk"}, toFull, "No space left on device"},
       {true, {"b.vrk", "data"}, toFull, "No space left on device"},
       {true, {"--help"}, closed, "Bad file descriptor"},
@@ -307,7 +339,7 @@ TEST(CliModes, HelpUsageErrorsAndArgumentsThatLookLikeOptions) {
   ProcessResult help = runOxtrel({"--help"}, dir.path);
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_TRUE(help.out.starts_with(kUsage));
-  for (const char* option : {"--list", "--json", "--test", "--directory", "--exclude", "--to-stdout",
+  for (const char* option : {"--list", "--json", "--names", "--test", "--directory", "--exclude", "--to-stdout",
                              "--keep-existing", "--quiet", "--progress", "--no-progress", "--version", "Exit status"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
@@ -317,6 +349,9 @@ TEST(CliModes, HelpUsageErrorsAndArgumentsThatLookLikeOptions) {
       {{"a.vrk", "-C"}, "oxtrel: -C needs a value\n"},
       {{"-O", "-l", "a.vrk"}, "oxtrel: --to-stdout and --list cannot go together\n"},
       {{"--json", "-t", "a.vrk"}, "oxtrel: --json and --test cannot go together\n"},
+      {{"--names", "--json", "a.vrk"}, "oxtrel: --names and --json cannot go together\n"},
+      {{"-l", "--json", "--names", "a.vrk"}, "oxtrel: --json and --names cannot go together\n"},
+      {{"-O", "--names", "a.vrk"}, "oxtrel: --to-stdout and --names cannot go together\n"},
       {{"-q"}, "oxtrel: no archive given\n"},
       // Each option named as it was written, whatever the option's internal code.
       {{"--json=1", "a.vrk"}, "oxtrel: option '--json=1': --json takes no value\n"},

@@ -36,6 +36,14 @@ TEST(ManPages, OxtrelPageAgreesWithTheProgram) {
   for (char c : usage.substr(prefix.size()))
     if (c != '<' && c != '>') synopsis += char(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_NE(page.out.find("\n       oxtrel " + synopsis + "\n"), std::string::npos) << synopsis;
+  // Every long option --help names is described in the page.
+  for (size_t at = help.out.find("--"); at != std::string::npos; at = help.out.find("--", at + 2)) {
+    size_t end = help.out.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+    std::string option = help.out.substr(at, end - at);
+    if (option.size() > 2) {
+      EXPECT_NE(page.out.find(option), std::string::npos) << option;
+    }
+  }
   EXPECT_NE(page.out.find("the file name of folder a\\b is written to data/a/b/name"), std::string::npos);
   // The oldest kernel, as the README states it.
   EXPECT_NE(page.out.find("Linux 3.6 or later"), std::string::npos);

@@ -77,7 +77,21 @@ TEST(PathPattern, MatchesAsTheTableSays) {
       {"a\\?", "a?", true},
       {"a\\?", "ab", false},
       {"\\[a]", "[a]", true},
-      {"a\\", "a\\", true},
+      // A '\\' before anything but a wildcard or class byte is a separator, as Windows writes one.
+      {"a\\", "a/", true},
+      {"a\\", "a\\", false},
+      {"textures\\ui", "textures/ui", true},
+      {"textures\\\\ui", "textures/ui", true},
+      {"textures\\/ui", "textures/ui", true},
+      {"textures\\.ui", "textures/.ui", true},
+      {"a\\]", "a]", true},
+      {"textures\\*.dds", "textures/x.dds", false},
+      {"textures\\*.dds", "textures*.dds", true},
+      {"textures\\\\*.dds", "textures/x.dds", true},
+      {"**\\x.dds", "a/b/x.dds", true},
+      {"a\\**", "a*bc", true},
+      {"a\\**", "a/b", false},
+      {"a\\\\**\\b", "a/x/y/b", true},
       // The whole path must match.
       {"rock", "rock.dds", false},
       {"rock.dds", "rock", false},
@@ -108,7 +122,7 @@ TEST(PathPattern, HostileStarsAnswerQuickly) {
 // for each: the shortcut over its fixed ends, and the state kept between paths, change nothing.
 TEST(PathPattern, ACompiledPatternAgreesWithTheFullMatchOnEveryPath) {
   std::mt19937 rng(20);
-  const std::vector<std::string> pieces = {"a", "B", "b", "/", "*", "**", "**/", "?", "[a-b]", "[!a]", "\\*", ".", "x"};
+  const std::vector<std::string> pieces = {"a", "B", "b", "/", "*", "**", "**/", "?", "[a-b]", "[!a]", "\\*", ".", "x", "\\"};
   const std::string bytes = "aAbB/.x*";
   auto pick = [&](size_t n) { return size_t(rng() % n); };
   for (int round = 0; round < 300; ++round) {
@@ -121,6 +135,13 @@ TEST(PathPattern, ACompiledPatternAgreesWithTheFullMatchOnEveryPath) {
       std::string path;
       for (size_t n = pick(7); n > 0; --n) path += bytes[pick(bytes.size())];
       ASSERT_EQ(matchesPathPattern(fast, path), matchesPathPattern(full, path)) << pattern << " on " << path;
+      // A prefix match in one pass is some folder's whole match, each tried alone.
+      for (bool wholeToo : {false, true}) {
+        bool expected = wholeToo && matchesPathPattern(full, path);
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+          expected = expected || matchesPathPattern(full, path.substr(0, slash));
+        ASSERT_EQ(matchesPathPrefix(fast, path, wholeToo), expected) << pattern << " before a / of " << path;
+      }
     }
   }
 }

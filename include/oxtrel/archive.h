@@ -105,10 +105,21 @@ inline EntryList entries(const Archive& archive) { return {&archive}; }
 // matches. A lookup reads the tables through once and holds no more than one path.
 OXTREL_API std::optional<Entry> findEntry(const Archive& archive, std::string_view path);
 
-// The entries that path globs select, as extract selects them. A pattern matches an entry's
-// path: '*' and '?' stay within one level, '**' crosses levels, [...] is a class, '\' escapes,
-// ASCII letters match either case. With no patterns every record is selected, unnamed ones too
-// (excludes apply to named ones); with patterns, unnamed records never are.
+// The entries that path globs select, as extract selects them, with the rules of ignore files.
+// A pattern is matched against an entry's path ('/' separators, as Entry.path):
+// - without a separator (but a trailing one) it matches a name or a folder at any level:
+//   "*.dds" every .dds file, "readme.txt" every file of that name, "textures" every folder so named;
+// - with a separator inside, or a leading one, it is anchored at the top: "meshes/props",
+//   "/readme.txt" (the top-level file alone), and '*' and '?' stay within one level there;
+// - a folder it matches selects everything below it ("textures", "meshes/*");
+// - a trailing separator matches folders only.
+// '**' as a whole component crosses levels, [...] is a class, ASCII letters match either case.
+// '\' before '*', '?', '[' or ']' makes it literal; any other '\' is a separator as '/' is
+// ("textures\ui" is "textures/ui", "\\" one separator): a path never holds a '\'. A pattern that is
+// empty or separators alone matches nothing. Excludes follow the same rules and win over
+// patterns. With no patterns every record is selected, unnamed ones too (excludes apply to named
+// ones); with patterns, unnamed records never are. Each pattern is compiled once per call and each
+// folder's path matched once: time follows patterns times the tables' size.
 struct EntryMatches {
   std::vector<size_t> indices;              // for entryAt, in table order
   std::vector<std::string> unusedPatterns;  // patterns that selected nothing an exclude left

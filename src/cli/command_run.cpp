@@ -27,7 +27,10 @@ int listEntries(const Archive& archive, const CommandOptions& options, Console& 
   uint64_t count = 0, stored = 0, unpacked = 0;
   for (size_t k = 0; k < listed; ++k) {
     const Entry entry = entryAt(archive, all ? k : matches.indices[k]);
-    printListed(console, entry);
+    if (options.mode == CommandMode::names)
+      printListedPath(console, entry);
+    else
+      printListed(console, entry);
     if (!entry.name) {
       problems = true;
       continue;
@@ -36,7 +39,7 @@ int listEntries(const Archive& archive, const CommandOptions& options, Console& 
     stored += entry.storedSize;
     unpacked += listedUnpackedSize(entry).value_or(0);
   }
-  printListTotals(console, count, stored, unpacked);
+  if (options.mode != CommandMode::names) printListTotals(console, count, stored, unpacked);
   problems |= reportUnusedPatterns(console, matches.unusedPatterns);
   return problems ? kExitProblem : kExitOk;
 }
@@ -100,7 +103,7 @@ int runCommand(const std::string& archivePath, const std::string& displayPath, c
     printOpenFailure(console, displayPath, opened.error());
     return kExitProblem;
   }
-  if (options.mode == CommandMode::list || options.mode == CommandMode::json)
+  if (options.mode == CommandMode::list || options.mode == CommandMode::json || options.mode == CommandMode::names)
     return listEntries(*opened, options, console);
   return extractEntries(*opened, directory.valid() ? int(directory.get()) : -1, options, console, contents);
 }

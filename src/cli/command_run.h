@@ -25,6 +25,7 @@ enum class CommandMode {
   test,      // read, decode and check the selected entries as extract would; write nothing
   list,      // one line per selected entry and a totals line; read only the catalogue
   json,      // as list, one JSON object per selected record
+  names,     // as list, the path of each selected named entry alone: no sizes, no totals
   toStdout,  // the selected entries' contents, one after another, on `contents`; nothing on disk
 };
 

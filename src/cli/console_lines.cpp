@@ -159,6 +159,12 @@ void printListed(Console& console, const Entry& entry) {
   std::fputc('\n', console.listing);
 }
 
+void printListedPath(Console& console, const Entry& entry) {
+  if (!entry.name) return printUnmatched(console.lines, entry.indexInFolder, entry.folder);
+  writeEscaped(console.listing, entry.path);
+  std::fputc('\n', console.listing);
+}
+
 std::optional<uint32_t> listedUnpackedSize(const Entry& entry) {
   if (entry.compressed) return entry.unpackedSize;
   if (entry.payloadInArchive) return entry.storedSize;

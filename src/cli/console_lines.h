@@ -28,6 +28,8 @@
 // unmatched), "hash" (16 hex digits, the bytes in file order), "offset", "size" and, for a
 // compressed archive, "unpacked_size" (null when out of range); a folder or name that is not
 // valid UTF-8 also comes whole as "folder_hex" / "name_hex". No totals line.
+// Names only: per named entry its path (Entry.path: folder/name with '/' separators, control
+// bytes as \xNN as everywhere) and "\n"; an unnamed record has no path, only its Warning line.
 
 #include <cstdint>
 #include <cstdio>
@@ -60,6 +62,8 @@ void printEvent(Console& console, const ExtractEvent& event);
 void printListed(Console& console, const Entry& entry);
 // The listing's unpacked size: what the prefix announces (compressed) or the stored size, none when
 // the payload does not lie wholly inside the archive.
+// The names-only listing's line for one selected entry.
+void printListedPath(Console& console, const Entry& entry);
 std::optional<uint32_t> listedUnpackedSize(const Entry& entry);
 void printListTotals(Console& console, uint64_t entries, uint64_t storedBytes, uint64_t unpackedBytes);
 

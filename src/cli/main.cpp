@@ -26,14 +26,20 @@ const char kUsage[] = "Usage: oxtrel [OPTION]... <vrkfile> [PATTERN]...\n";
 
 const char kHelp[] =
     "Extracts the files of a .vrk archive into ./data, rebuilding its folder tree there.\n"
-    "PATTERNs pick entries by their path below data, written folder/sub/name.ext: '*' and '?'\n"
-    "stay within one level, '**' crosses levels, [...] is a class; letters match either case.\n"
+    "PATTERNs pick entries by their path below data, folder/sub/name.ext, as ignore files do: one\n"
+    "without '/' matches a name or a folder at any level ('*.dds', 'readme.txt'); one with '/' inside\n"
+    "or in front is anchored at the top ('meshes/props', '/readme.txt'); a folder matched selects\n"
+    "everything below it ('textures', 'meshes/*'); a trailing '/' matches folders only. '*' and '?'\n"
+    "stay within one level, '**' crosses levels, [...] is a class, letters match either case. '\\'\n"
+    "is a separator as '/' is ('textures\\ui'), except before * ? [ ] where it makes them literal.\n"
     "\n"
     "  -l, --list            list entries, sizes and totals; write nothing  oxtrel -l a.vrk\n"
     "      --json            with --list: one JSON object per record        oxtrel --json a.vrk\n"
+    "      --names           list the selected entries' paths alone, one per line, '/' separators;\n"
+    "                        implies --list                                 oxtrel --names a.vrk '*.dds'\n"
     "  -t, --test            read and check every entry; write nothing      oxtrel -t a.vrk\n"
     "  -C, --directory=DIR   put data in DIR, which must exist              oxtrel -C /tmp/out a.vrk\n"
-    "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
+    "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '*.wav'\n"
     "  -O, --to-stdout       entries' contents to standard output, lines to standard error\n"
     "                                                                       oxtrel -O a.vrk 'ui/logo.dds' > logo.dds\n"
     "  -k, --keep-existing   never replace a file that exists               oxtrel -k a.vrk\n"
@@ -54,6 +60,7 @@ struct Arguments {
   CommandOptions options;
   const char* archive = nullptr;
   bool json = false;
+  bool names = false;
   bool quiet = false;
   int progress = -1;  // -1 automatic, 0 off, 1 forced
   std::string why;    // what was wrong, for ParseOutcome::usage
@@ -63,6 +70,7 @@ const char* modeOption(CommandMode mode) {
   switch (mode) {
     case CommandMode::list: return "--list";
     case CommandMode::json: return "--json";
+    case CommandMode::names: return "--names";
     case CommandMode::test: return "--test";
     case CommandMode::toStdout: return "--to-stdout";
     case CommandMode::extract: break;
@@ -112,9 +120,10 @@ std::string refusal(char** argv, const option* longOptions) {
 }
 
 ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
-  enum { kJson = 256, kProgress, kNoProgress, kVersion };
+  enum { kJson = 256, kProgress, kNoProgress, kVersion, kNames };
   const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
                                 {"json", no_argument, nullptr, kJson},
+                                {"names", no_argument, nullptr, kNames},
                                 {"test", no_argument, nullptr, 't'},
                                 {"directory", required_argument, nullptr, 'C'},
                                 {"exclude", required_argument, nullptr, 'x'},
@@ -136,12 +145,18 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
     switch (c) {
       case 1: operands.push_back(optarg); break;
       case 'l':
-        if (!setMode(args, args.json ? CommandMode::json : CommandMode::list)) return ParseOutcome::usage;
+        if (!setMode(args, args.json ? CommandMode::json : args.names ? CommandMode::names : CommandMode::list))
+          return ParseOutcome::usage;
         break;
       case kJson:
         if (args.options.mode == CommandMode::list) args.options.mode = CommandMode::json;
         if (!setMode(args, CommandMode::json)) return ParseOutcome::usage;
         args.json = true;
+        break;
+      case kNames:  // refines --list as --json does, and implies it alone
+        if (args.options.mode == CommandMode::list) args.options.mode = CommandMode::names;
+        if (!setMode(args, CommandMode::names)) return ParseOutcome::usage;
+        args.names = true;
         break;
       case 't':
         if (!setMode(args, CommandMode::test)) return ParseOutcome::usage;
@@ -190,14 +205,16 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
 
 int run(Arguments& args) {
   const CommandOptions& options = args.options;
-  bool listing = options.mode == CommandMode::list || options.mode == CommandMode::json;
+  bool listing = options.mode == CommandMode::list || options.mode == CommandMode::json ||
+                 options.mode == CommandMode::names;
   bool automatic = !listing && platform::isTerminal(platform::StandardStream::error) && (!platform::isTerminal(platform::StandardStream::output) || args.quiet);
 
   Console console;
   console.quiet = args.quiet;
   console.json = options.mode == CommandMode::json;
   // Standard output carries only data in these modes; every line goes to standard error.
-  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json) console.lines = stderr;
+  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json || options.mode == CommandMode::names)
+    console.lines = stderr;
   ProgressLine progress;
   if (args.progress == 1 || (args.progress == -1 && automatic)) {
     console.progress = &progress;

@@ -58,6 +58,20 @@ bool classMatches(std::string_view pattern, const PatternToken& token, char c) {
   return held != token.negated;
 }
 
+bool escapable(char c) { return c == '*' || c == '?' || c == '[' || c == ']'; }
+
+// The length of the separator at i: '/', a '\' before anything but a wildcard or class byte
+// ("\\" and "\/" are one separator), or 0 when there is none.
+size_t separatorAt(std::string_view pattern, size_t i) {
+  if (i >= pattern.size()) return 0;
+  if (pattern[i] == '/') return 1;
+  if (pattern[i] != '\\') return 0;
+  if (i + 1 == pattern.size()) return 1;
+  const char next = pattern[i + 1];
+  if (escapable(next)) return 0;
+  return next == '\\' || next == '/' ? 2 : 1;
+}
+
 std::vector<PatternToken> tokenize(std::string_view pattern) {
   std::vector<PatternToken> tokens;
   const auto atComponentStart = [&] {
@@ -74,13 +88,14 @@ std::vector<PatternToken> tokenize(std::string_view pattern) {
       while (i + run < pattern.size() && pattern[i + run] == '*') ++run;
       const size_t after = i + run;
       const bool wholeComponent =
-          run >= 2 && atComponentStart() && (after == pattern.size() || pattern[after] == '/');
-      if (wholeComponent && after == pattern.size()) {
+          run >= 2 && atComponentStart() && (after == pattern.size() || separatorAt(pattern, after) != 0);
+      // A final `**` (one before a closing separator too) takes any run, not just whole levels.
+      if (wholeComponent && (after == pattern.size() || after + separatorAt(pattern, after) == pattern.size())) {
         token.kind = PatternTokenKind::anything;
         i = after;
       } else if (wholeComponent) {
         token.kind = PatternTokenKind::anyLevels;
-        i = after + 1;
+        i = after + separatorAt(pattern, after);
       } else {
         token.kind = PatternTokenKind::star;
         i = after;
@@ -92,7 +107,10 @@ std::vector<PatternToken> tokenize(std::string_view pattern) {
       token = bracket;
       token.kind = PatternTokenKind::byteClass;
       i = token.classEnd + 1;
-    } else if (c == '\\' && i + 1 < pattern.size()) {
+    } else if (const size_t separator = separatorAt(pattern, i); separator != 0) {
+      token.byte = '/';
+      i += separator;
+    } else if (c == '\\') {  // before a wildcard or class byte: that byte itself
       token.byte = pattern[i + 1];
       i += 2;
     } else {
@@ -131,42 +149,36 @@ bool holdsLiterals(std::span<const PatternToken> literals, std::string_view path
 
 }  // namespace
 
-CompiledPattern compilePathPattern(std::string_view pattern) {
-  CompiledPattern compiled;
-  compiled.text = pattern;
-  compiled.tokens = tokenize(pattern);
+namespace {
+
+void findLiteralEnds(CompiledPattern& compiled) {
   const std::vector<PatternToken>& tokens = compiled.tokens;
   auto literal = [&](size_t t) { return tokens[t].kind == PatternTokenKind::literal; };
+  compiled.literalPrefix = compiled.literalSuffix = 0;
   while (compiled.literalPrefix < tokens.size() && literal(compiled.literalPrefix)) ++compiled.literalPrefix;
   if (compiled.literalPrefix < tokens.size())
     while (compiled.literalSuffix < tokens.size() && literal(tokens.size() - 1 - compiled.literalSuffix))
       ++compiled.literalSuffix;
-  compiled.live.resize(tokens.size() + 1);
-  compiled.next.resize(tokens.size() + 1);
-  return compiled;
+  compiled.live.assign(tokens.size() + 1, 0);
+  compiled.next.assign(tokens.size() + 1, 0);
 }
 
-bool matchesPathPattern(std::string_view pattern, std::string_view path) {
-  CompiledPattern compiled = compilePathPattern(pattern);
-  return matchesPathPattern(compiled, path);
+bool isSeparatorToken(const PatternToken& token) {
+  return token.kind == PatternTokenKind::literal && token.byte == '/';
 }
 
-bool matchesPathPattern(CompiledPattern& compiled, std::string_view path) {
+// Runs the simulation over path. With atSeparators, answers true as soon as the bytes before
+// some '/' of path match; with whole, when all of path does.
+bool simulate(CompiledPattern& compiled, std::string_view path, bool atSeparators, bool whole) {
   const std::string_view pattern = compiled.text;
   const std::vector<PatternToken>& tokens = compiled.tokens;
-  std::span<const PatternToken> all(tokens);
-  // Most patterns name a folder or an extension: their fixed ends settle most paths at once.
-  if (compiled.literalPrefix == tokens.size())
-    return path.size() == tokens.size() && holdsLiterals(all, path, false);
-  if (!holdsLiterals(all.first(compiled.literalPrefix), path, false) ||
-      !holdsLiterals(all.last(compiled.literalSuffix), path, true))
-    return false;
   std::vector<uint8_t>& live = compiled.live;
   std::vector<uint8_t>& next = compiled.next;
   std::fill(live.begin(), live.end(), uint8_t(0));
   live[0] = atPatternToken;
   closeOverEmpty(tokens, live);
   for (const char c : path) {
+    if (atSeparators && c == '/' && (live[tokens.size()] & atPatternToken)) return true;
     std::fill(next.begin(), next.end(), uint8_t(0));
     bool any = false;
     for (size_t t = 0; t < tokens.size(); ++t) {
@@ -190,7 +202,67 @@ bool matchesPathPattern(CompiledPattern& compiled, std::string_view path) {
     live.swap(next);
     closeOverEmpty(tokens, live);
   }
-  return (live[tokens.size()] & atPatternToken) != 0;
+  return whole && (live[tokens.size()] & atPatternToken) != 0;
+}
+
+}  // namespace
+
+CompiledPattern compilePathPattern(std::string_view pattern) {
+  CompiledPattern compiled;
+  compiled.text = pattern;
+  compiled.tokens = tokenize(pattern);
+  findLiteralEnds(compiled);
+  return compiled;
+}
+
+CompiledPattern compileTrimmedPattern(std::string_view pattern, PatternShape& shape) {
+  CompiledPattern compiled;
+  compiled.text = pattern;
+  compiled.tokens = tokenize(pattern);
+  std::vector<PatternToken>& tokens = compiled.tokens;
+  shape = {};
+  size_t leading = 0;
+  while (leading < tokens.size() && isSeparatorToken(tokens[leading])) ++leading;
+  size_t trailing = 0;
+  while (trailing < tokens.size() - leading && isSeparatorToken(tokens[tokens.size() - 1 - trailing])) ++trailing;
+  shape.leadingSeparator = leading != 0;
+  shape.trailingSeparator = trailing != 0;
+  tokens.erase(tokens.end() - ptrdiff_t(trailing), tokens.end());
+  tokens.erase(tokens.begin(), tokens.begin() + ptrdiff_t(leading));
+  shape.innerSeparator = std::any_of(tokens.begin(), tokens.end(), [](const PatternToken& token) {
+    return isSeparatorToken(token) || token.kind == PatternTokenKind::anyLevels;
+  });
+  findLiteralEnds(compiled);
+  return compiled;
+}
+
+bool matchesPathPattern(std::string_view pattern, std::string_view path) {
+  CompiledPattern compiled = compilePathPattern(pattern);
+  return matchesPathPattern(compiled, path);
+}
+
+bool matchesPathPattern(CompiledPattern& compiled, std::string_view path) {
+  const std::vector<PatternToken>& tokens = compiled.tokens;
+  std::span<const PatternToken> all(tokens);
+  // Most patterns name a folder or an extension: their fixed ends settle most paths at once.
+  if (compiled.literalPrefix == tokens.size())
+    return path.size() == tokens.size() && holdsLiterals(all, path, false);
+  if (!holdsLiterals(all.first(compiled.literalPrefix), path, false) ||
+      !holdsLiterals(all.last(compiled.literalSuffix), path, true))
+    return false;
+  return simulate(compiled, path, false, true);
+}
+
+bool matchesPathPrefix(CompiledPattern& compiled, std::string_view path, bool wholeToo) {
+  const std::vector<PatternToken>& tokens = compiled.tokens;
+  std::span<const PatternToken> all(tokens);
+  // Every prefix a match could end at begins with the fixed bytes.
+  if (!holdsLiterals(all.first(compiled.literalPrefix), path, false)) return false;
+  if (compiled.literalPrefix == tokens.size()) {
+    const size_t end = tokens.size();
+    return end == path.size() ? wholeToo : path[end] == '/';
+  }
+  return simulate(compiled, path, true, wholeToo);
 }
 
 std::string patternPath(std::string_view folder, std::string_view name) {

@@ -1,6 +1,7 @@
 #pragma once
 
-// Globs that select entries by their path below `data`.
+// Globs that select entries by their path below `data`; entry_selection.h puts the selection
+// rules (names at any level, folders selecting what is below them, anchoring) on top.
 //
 // The path is written with '/' separators (`folder/sub/name.ext`, see patternPath). Letters
 // compare ignoring ASCII case only, as names are hashed; bytes >= 0x80 compare exactly.
@@ -11,9 +12,14 @@
 //            matches everything below, but not the folder itself. Elsewhere (`a**b`) it is `*`.
 //   [...]    one byte other than '/' from the class: single bytes and ranges `a-z`; a leading
 //            `!` or `^` negates; a `]` right after the opening (or after the negation) is a
-//            member; a `-` first or last is a member. An unclosed `[` is a literal `[`.
-//   \c       the byte c itself, also inside a class (`\*` is a literal star); a `\` at the end
-//            of the pattern is a literal `\`.
+//            member; a `-` first or last is a member. An unclosed `[` is a literal `[`. Inside a
+//            class `\c` is the byte c.
+//   \* \? \[ \]  the byte itself: a '\' escapes the bytes that would otherwise be wildcards.
+//   \        anywhere else a separator, as '/' is: stored folder names and Windows paths use
+//            '\', and an entry's path never holds one (patternPath turns them into '/'), so a
+//            '\' cannot mean a byte of it. `textures\ui` is `textures/ui`; `\\` and `\/` are one
+//            separator, as is a '\' that ends the pattern. `textures\*.dds` escapes the star:
+//            write `textures/*.dds` (or `textures\\*.dds`) for a wildcard after a separator.
 // Anything else matches itself. The whole path must match.
 //
 // Matching simulates all alternatives at once: time is bounded by pattern length times path
@@ -56,6 +62,19 @@ struct CompiledPattern {
 
 CompiledPattern compilePathPattern(std::string_view pattern);
 bool matchesPathPattern(CompiledPattern& pattern, std::string_view path);
+
+// Whether the bytes of path before one of its '/' match, or (wholeToo) all of path does: whether
+// the pattern names one of the folders the path lies in. One pass over path.
+bool matchesPathPrefix(CompiledPattern& pattern, std::string_view path, bool wholeToo);
+
+// What the selection rules need to know of a pattern's separators.
+struct PatternShape {
+  bool leadingSeparator = false;   // `/textures`, `\textures`
+  bool trailingSeparator = false;  // `textures/`, `textures\`
+  bool innerSeparator = false;     // a separator or a `**/` between the ends: `meshes/props`, `**/x`
+};
+// Compiles pattern without its leading and trailing separators, and says what it had.
+CompiledPattern compileTrimmedPattern(std::string_view pattern, PatternShape& shape);
 
 // Compiles pattern for this one path: for a single match.
 bool matchesPathPattern(std::string_view pattern, std::string_view path);
