@@ -46,10 +46,26 @@ std::vector<SelectionPattern> compileAll(const std::vector<std::string>& pattern
   return compiled;
 }
 
-void markFolderHits(std::vector<SelectionPattern>& patterns, std::string_view folderPath, std::vector<uint8_t>& hits) {
-  hits.assign(patterns.size(), 0);
-  if (folderPath.empty()) return;  // the top level is no folder a pattern could name
-  for (size_t i = 0; i < patterns.size(); ++i) hits[i] = selectsFolder(patterns[i], folderPath) ? 1 : 0;
+// What each pattern makes of one folder's entries: all of them (it names the folder or one above
+// it), or those their names decide (candidates). Anchored patterns whose fixed start disagrees with
+// the folder's path are neither: many literal paths cost one comparison per folder, not per entry.
+struct FolderVerdicts {
+  std::vector<size_t> all;
+  std::vector<size_t> candidates;
+};
+
+void judgeFolder(std::vector<SelectionPattern>& patterns, std::string_view folderPath, std::string_view below,
+                 FolderVerdicts& verdicts) {
+  verdicts.all.clear();
+  verdicts.candidates.clear();
+  for (size_t i = 0; i < patterns.size(); ++i) {
+    SelectionPattern& pattern = patterns[i];
+    if (pattern.empty) continue;
+    if (!folderPath.empty() && selectsFolder(pattern, folderPath))
+      verdicts.all.push_back(i);
+    else if (!pattern.anchored || startsLikePattern(pattern.glob, below))
+      verdicts.candidates.push_back(i);
+  }
 }
 
 }  // namespace
@@ -81,30 +97,34 @@ EntrySelection selectEntries(const Catalogue& catalogue, const NameIndex& index,
   // Each pattern is parsed once for the whole catalogue, not once per entry.
   std::vector<SelectionPattern> compiledIncludes = compileAll(includes);
   std::vector<SelectionPattern> compiledExcludes = compileAll(excludes);
-  std::vector<uint8_t> includeFolderHits, excludeFolderHits;
-  std::string folderPath, path;
+  FolderVerdicts included, excluded;
+  std::string folderPath, below, path;
   for (size_t folder = 0; folder < folderCount(catalogue); ++folder) {
     if (filtering) {
       folderPath = folderName(catalogue, folder);
       std::replace(folderPath.begin(), folderPath.end(), '\\', '/');
-      markFolderHits(compiledIncludes, folderPath, includeFolderHits);
-      markFolderHits(compiledExcludes, folderPath, excludeFolderHits);
+      // What every path in the folder starts with.
+      below = folderPath.empty() ? std::string() : folderPath + '/';
+      judgeFolder(compiledIncludes, folderPath, below, included);
+      judgeFolder(compiledExcludes, folderPath, below, excluded);
     }
-    const bool folderExcluded = std::find(excludeFolderHits.begin(), excludeFolderHits.end(), 1) != excludeFolderHits.end();
-    const size_t nameStart = folderPath.empty() ? 0 : folderPath.size() + 1;
     for (const FileRecord& record : folderFiles(catalogue, folder)) {
       std::optional<std::string_view> name = lookup(index, record.hash);
       bool chosen = true;
       if (filtering) {
         chosen = includes.empty();
         if (name) {
-          path = patternPath(folderName(catalogue, folder), *name);
-          bool excluded = folderExcluded;
-          for (size_t i = 0; i < compiledExcludes.size() && !excluded; ++i)
-            excluded = selectsByName(compiledExcludes[i], path, nameStart);
-          if (!excluded) {
-            for (size_t i = 0; i < compiledIncludes.size(); ++i) {
-              if (!includeFolderHits[i] && !selectsByName(compiledIncludes[i], path, nameStart)) continue;
+          path = below;
+          path.append(*name);
+          std::replace(path.begin() + ptrdiff_t(below.size()), path.end(), '\\', '/');
+          bool out = !excluded.all.empty();
+          for (size_t k = 0; k < excluded.candidates.size() && !out; ++k)
+            out = selectsByName(compiledExcludes[excluded.candidates[k]], path, below.size());
+          if (!out) {
+            for (size_t i : included.all) selection.includeUsed[i] = 1;
+            chosen = chosen || !included.all.empty();
+            for (size_t i : included.candidates) {
+              if (!selectsByName(compiledIncludes[i], path, below.size())) continue;
               selection.includeUsed[i] = 1;
               chosen = true;
             }

@@ -253,6 +253,12 @@ bool matchesPathPattern(CompiledPattern& compiled, std::string_view path) {
   return simulate(compiled, path, false, true);
 }
 
+bool startsLikePattern(const CompiledPattern& compiled, std::string_view text) {
+  std::span<const PatternToken> all(compiled.tokens);
+  const size_t fixed = std::min(compiled.literalPrefix, text.size());
+  return holdsLiterals(all.first(fixed), text.substr(0, fixed), false);
+}
+
 bool matchesPathPrefix(CompiledPattern& compiled, std::string_view path, bool wholeToo) {
   const std::vector<PatternToken>& tokens = compiled.tokens;
   std::span<const PatternToken> all(tokens);

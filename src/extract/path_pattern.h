@@ -67,6 +67,10 @@ bool matchesPathPattern(CompiledPattern& pattern, std::string_view path);
 // the pattern names one of the folders the path lies in. One pass over path.
 bool matchesPathPrefix(CompiledPattern& pattern, std::string_view path, bool wholeToo);
 
+// Whether text could begin a path the pattern matches, as far as the pattern's leading fixed
+// bytes tell: false settles every path that starts with text at once.
+bool startsLikePattern(const CompiledPattern& pattern, std::string_view text);
+
 // What the selection rules need to know of a pattern's separators.
 struct PatternShape {
   bool leadingSeparator = false;   // `/textures`, `\textures`
