@@ -21,6 +21,7 @@ install(TARGETS oxtrel_shared oxtrel_static EXPORT oxtrelTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/oxtrel/archive.h include/oxtrel/compression.h include/oxtrel/export.h
+              include/oxtrel/diff.h
               include/oxtrel/extract.h include/oxtrel/jobs.h include/oxtrel/oxtrel.h include/oxtrel/pack.h
               include/oxtrel/result.h ${PROJECT_BINARY_DIR}/include/oxtrel/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/oxtrel)

@@ -10,6 +10,7 @@
 
 #include "cli/command_run.h"
 #include "cli/console_lines.h"
+#include "cli/diff_run.h"
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
@@ -31,9 +32,13 @@ const char kHelp[] =
     "\n"
     "  -l, --list            list entries, sizes and totals; write nothing  oxtrel -l a.vrk\n"
     "      --json            with --list: one JSON object per record        oxtrel --json a.vrk\n"
+    "                        with --diff: one JSON object per change\n"
     "  -t, --test            read and check every entry; write nothing      oxtrel -t a.vrk\n"
     "  -C, --directory=DIR   put data in DIR, which must exist              oxtrel -C /tmp/out a.vrk\n"
     "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
+    "      --diff OLD NEW    compare two archives by content: A, D or M and the path for each\n"
+    "                        entry added, removed or modified, sorted by path; PATTERNs after\n"
+    "                        them and -x narrow it           oxtrel --diff old.vrk new.vrk\n"
     "  -O, --to-stdout       entries' contents to standard output, lines to standard error\n"
     "                                                                       oxtrel -O a.vrk 'ui/logo.dds' > logo.dds\n"
     "  -k, --keep-existing   never replace a file that exists               oxtrel -k a.vrk\n"
@@ -46,15 +51,19 @@ const char kHelp[] =
     "      --version         print the version and exit\n"
     "\n"
     "Exit status: 0 nothing reported; 1 any Warning or Error line, the archive cannot be read, a\n"
-    "pattern matched nothing, or standard output could not be written; 2 wrong usage; 3 out of memory.\n";
+    "pattern matched nothing, or standard output could not be written; 2 wrong usage; 3 out of memory.\n"
+    "With --diff: 0 when both archives hold the same files, 1 when they differ or cannot be read.\n";
 
 enum class ParseOutcome { run, help, version, usage };
 
 struct Arguments {
   CommandOptions options;
   const char* archive = nullptr;
+  const char* newer = nullptr;  // with --diff, the archive compared with `archive`
   bool json = false;
   bool quiet = false;
+  bool diff = false;    // compare the first two operands; the rest are patterns
+  bool listed = false;  // -l was given
   int progress = -1;  // -1 automatic, 0 off, 1 forced
   std::string why;    // what was wrong, for ParseOutcome::usage
 };
@@ -111,10 +120,35 @@ std::string refusal(char** argv, const option* longOptions) {
   return "unknown option '" + std::string(written) + "'";
 }
 
+// --diff reads two archives and writes nothing: it takes patterns, -x and --json alone.
+ParseOutcome checkDiffArguments(Arguments& args, const std::vector<const char*>& operands) {
+  const CommandOptions& o = args.options;
+  const char* other = args.listed                            ? "--list"
+                      : o.mode == CommandMode::test          ? "--test"
+                      : o.mode == CommandMode::toStdout      ? "--to-stdout"
+                      : !o.directory.empty()                 ? "--directory"
+                      : o.keepExisting                       ? "--keep-existing"
+                      : o.jobs != 0                          ? "--jobs"
+                                                             : nullptr;
+  if (other) {
+    args.why = std::string("--diff and ") + other + " cannot go together";
+    return ParseOutcome::usage;
+  }
+  if (operands.size() < 2) {
+    args.why = "--diff needs two archives";
+    return ParseOutcome::usage;
+  }
+  args.archive = operands[0];
+  args.newer = operands[1];
+  args.options.includes.assign(operands.begin() + 2, operands.end());
+  return ParseOutcome::run;
+}
+
 ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
-  enum { kJson = 256, kProgress, kNoProgress, kVersion };
+  enum { kJson = 256, kProgress, kNoProgress, kVersion, kDiff };
   const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
                                 {"json", no_argument, nullptr, kJson},
+                                {"diff", no_argument, nullptr, kDiff},
                                 {"test", no_argument, nullptr, 't'},
                                 {"directory", required_argument, nullptr, 'C'},
                                 {"exclude", required_argument, nullptr, 'x'},
@@ -136,6 +170,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
     switch (c) {
       case 1: operands.push_back(optarg); break;
       case 'l':
+        args.listed = true;
         if (!setMode(args, args.json ? CommandMode::json : CommandMode::list)) return ParseOutcome::usage;
         break;
       case kJson:
@@ -159,6 +194,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
         break;
       case 'x': args.options.excludes.emplace_back(optarg); break;
       case 'k': args.options.keepExisting = true; break;
+      case kDiff: args.diff = true; break;
       case 'q': args.quiet = true; break;
       case 'j':
         if (!parseJobOption(optarg, args.options.jobs)) {
@@ -183,6 +219,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
     args.why = "no archive given";
     return ParseOutcome::usage;
   }
+  if (args.diff) return checkDiffArguments(args, operands);
   args.archive = operands[0];
   args.options.includes.assign(operands.begin() + 1, operands.end());
   return ParseOutcome::run;
@@ -190,6 +227,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
 
 int run(Arguments& args) {
   const CommandOptions& options = args.options;
+  if (args.diff) return runDiff(args.archive, args.newer, {options.includes, options.excludes, args.json}, stdout, stderr);
   bool listing = options.mode == CommandMode::list || options.mode == CommandMode::json;
   bool automatic = !listing && platform::isTerminal(platform::StandardStream::error) && (!platform::isTerminal(platform::StandardStream::output) || args.quiet);
 
