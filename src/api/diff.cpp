@@ -16,10 +16,14 @@ std::vector<PathedRecord> comparedRecords(const Archive& archive, const DiffSett
                                           std::vector<bool>& patternUsed, uint64_t& unnamed) {
   const ArchiveState& state = *archive.state;
   EntryMatches matches = matchEntries(archive, settings.patterns, settings.excludes);
-  for (size_t i = 0; i < settings.patterns.size(); ++i)
-    if (std::find(matches.unusedPatterns.begin(), matches.unusedPatterns.end(), settings.patterns[i]) ==
-        matches.unusedPatterns.end())
+  // The unused patterns come in the order they were given: one pass pairs them off.
+  size_t unused = 0;
+  for (size_t i = 0; i < settings.patterns.size(); ++i) {
+    if (unused < matches.unusedPatterns.size() && matches.unusedPatterns[unused] == settings.patterns[i])
+      ++unused;
+    else
       patternUsed[i] = true;
+  }
   return orderByPath(state.catalogue, state.index, matches.indices, unnamed);
 }
 
