@@ -4,6 +4,8 @@
 #include <cstring>
 #include <span>
 
+#include <oxtrel/entry_reader.h>
+
 #include "api/archive_state.h"
 
 namespace oxtrel {
@@ -35,12 +37,53 @@ Result<bool> sameStoredBytes(const Side& a, const Side& b) {
   return true;
 }
 
+// The decoded contents streamed through one reader.
+struct DecodedStream {
+  const Side& side;
+  EntryReader reader;
+  size_t have = 0;  // bytes in side.buffer
+  size_t at = 0;    // of which compared so far
+  bool ended = false;
+
+  std::span<const uint8_t> pending() const { return {side.buffer.data() + at, have - at}; }
+};
+
+Status refill(DecodedStream& stream) {
+  if (stream.ended || stream.at < stream.have) return {};
+  Result<size_t> got = read(stream.reader, std::as_writable_bytes(std::span(stream.side.buffer)));
+  if (!got) return naming(got.error(), stream.side);
+  stream.have = *got;
+  stream.at = 0;
+  stream.ended = *got == 0;
+  return {};
+}
+
 Result<bool> sameDecoded(const Side& a, const Side& b) {
-  Result<std::vector<uint8_t>> x = readEntry(a.archive, a.entry);
+  Result<EntryReader> x = openEntryReader(a.archive, a.entry);
   if (!x) return naming(x.error(), a);
-  Result<std::vector<uint8_t>> y = readEntry(b.archive, b.entry);
+  Result<EntryReader> y = openEntryReader(b.archive, b.entry);
   if (!y) return naming(y.error(), b);
-  return *x == *y;
+  DecodedStream streams[2] = {{a, std::move(x.value())}, {b, std::move(y.value())}};
+  bool same = true;
+  while (true) {
+    for (DecodedStream& stream : streams)
+      if (Status filled = refill(stream); !filled) return std::move(filled.error());
+    if (streams[0].ended && streams[1].ended) return same;
+    // Once the answer is known, a compressed side is still read to its end, so that a damaged
+    // stream is reported as such; a stored side has nothing left to check.
+    if (same && (streams[0].ended || streams[1].ended)) same = false;
+    if (same) {
+      size_t n = std::min(streams[0].pending().size(), streams[1].pending().size());
+      same = std::memcmp(streams[0].pending().data(), streams[1].pending().data(), n) == 0;
+      streams[0].at += n;
+      streams[1].at += n;
+    }
+    if (!same)
+      for (DecodedStream& stream : streams) {
+        stream.at = stream.have;
+        if (!stream.side.entry.compressed) stream.ended = true;
+      }
+  }
 }
 
 }  // namespace
