@@ -31,9 +31,13 @@ const char kHelp[] =
     "stay within one level, '**' crosses levels, [...] is a class; letters match either case.\n"
     "\n"
     "  -l, --list            list entries, sizes and totals; write nothing  oxtrel -l a.vrk\n"
-    "      --json            with --list: one JSON object per record        oxtrel --json a.vrk\n"
-    "                        with --diff: one JSON object per change\n"
-    "  -t, --test            read and check every entry; write nothing      oxtrel -t a.vrk\n"
+    "      --json            JSON Lines: alone or with --list, one object per record; with --test,\n"
+    "                        --to-stdout (on standard error) or --extract, one per entry's outcome;\n"
+    "                        with --diff, one per change\n"
+    "                                                                       oxtrel --json a.vrk\n"
+    "  -t, --test            read and check every entry; write nothing (a stored entry has no\n"
+    "                        checksum: only that it lies inside the archive)  oxtrel -t a.vrk\n"
+    "      --extract         extract, as with no mode option (for --json)   oxtrel --extract --json a.vrk\n"
     "  -C, --directory=DIR   put data in DIR, which must exist              oxtrel -C /tmp/out a.vrk\n"
     "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
     "      --diff OLD NEW    compare two archives by content: A, D or M and the path for each\n"
@@ -59,11 +63,11 @@ enum class ParseOutcome { run, help, version, usage };
 struct Arguments {
   CommandOptions options;
   const char* archive = nullptr;
-  const char* newer = nullptr;  // with --diff, the archive compared with `archive`
   bool json = false;
+  bool extractGiven = false;  // --extract: the default mode, asked for by name
   bool quiet = false;
-  bool diff = false;    // compare the first two operands; the rest are patterns
-  bool listed = false;  // -l was given
+  bool diff = false;              // compare the first two operands; the rest are patterns
+  const char* newer = nullptr;    // with --diff, the archive compared with `archive`
   int progress = -1;  // -1 automatic, 0 off, 1 forced
   std::string why;    // what was wrong, for ParseOutcome::usage
 };
@@ -74,15 +78,16 @@ const char* modeOption(CommandMode mode) {
     case CommandMode::json: return "--json";
     case CommandMode::test: return "--test";
     case CommandMode::toStdout: return "--to-stdout";
-    case CommandMode::extract: break;
+    case CommandMode::extract: return "--extract";
   }
   return "";
 }
 
-// Records a mode option; two different ones cannot go together (--json refines --list).
+// Records a mode option; two different ones cannot go together. --json is not one: it refines
+// the mode (see parseArguments).
 bool setMode(Arguments& args, CommandMode mode) {
   CommandMode& current = args.options.mode;
-  if (current == mode || current == CommandMode::extract) {
+  if (current == mode || (current == CommandMode::extract && !args.extractGiven)) {
     current = mode;
     return true;
   }
@@ -120,16 +125,16 @@ std::string refusal(char** argv, const option* longOptions) {
   return "unknown option '" + std::string(written) + "'";
 }
 
-// --diff reads two archives and writes nothing: it takes patterns, -x and --json alone.
+// --diff reads two archives and writes nothing: of the other options it takes patterns, -x and
+// --json (and ignores -q and the progress options).
 ParseOutcome checkDiffArguments(Arguments& args, const std::vector<const char*>& operands) {
   const CommandOptions& o = args.options;
-  const char* other = args.listed                            ? "--list"
-                      : o.mode == CommandMode::test          ? "--test"
-                      : o.mode == CommandMode::toStdout      ? "--to-stdout"
-                      : !o.directory.empty()                 ? "--directory"
-                      : o.keepExisting                       ? "--keep-existing"
-                      : o.jobs != 0                          ? "--jobs"
-                                                             : nullptr;
+  const char* other = o.mode != CommandMode::extract ? modeOption(o.mode)
+                      : args.extractGiven            ? "--extract"
+                      : !o.directory.empty()         ? "--directory"
+                      : o.keepExisting               ? "--keep-existing"
+                      : o.jobs != 0                  ? "--jobs"
+                                                     : nullptr;
   if (other) {
     args.why = std::string("--diff and ") + other + " cannot go together";
     return ParseOutcome::usage;
@@ -145,11 +150,12 @@ ParseOutcome checkDiffArguments(Arguments& args, const std::vector<const char*>&
 }
 
 ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
-  enum { kJson = 256, kProgress, kNoProgress, kVersion, kDiff };
+  enum { kJson = 256, kExtract, kProgress, kNoProgress, kVersion, kDiff };
   const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
                                 {"json", no_argument, nullptr, kJson},
                                 {"diff", no_argument, nullptr, kDiff},
                                 {"test", no_argument, nullptr, 't'},
+                                {"extract", no_argument, nullptr, kExtract},
                                 {"directory", required_argument, nullptr, 'C'},
                                 {"exclude", required_argument, nullptr, 'x'},
                                 {"to-stdout", no_argument, nullptr, 'O'},
@@ -170,13 +176,12 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
     switch (c) {
       case 1: operands.push_back(optarg); break;
       case 'l':
-        args.listed = true;
-        if (!setMode(args, args.json ? CommandMode::json : CommandMode::list)) return ParseOutcome::usage;
+        if (!setMode(args, CommandMode::list)) return ParseOutcome::usage;
         break;
-      case kJson:
-        if (args.options.mode == CommandMode::list) args.options.mode = CommandMode::json;
-        if (!setMode(args, CommandMode::json)) return ParseOutcome::usage;
-        args.json = true;
+      case kJson: args.json = true; break;
+      case kExtract:
+        if (!setMode(args, CommandMode::extract)) return ParseOutcome::usage;
+        args.extractGiven = true;
         break;
       case 't':
         if (!setMode(args, CommandMode::test)) return ParseOutcome::usage;
@@ -215,11 +220,17 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
     }
   }
   for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);  // those after "--"
+  if (args.diff) return checkDiffArguments(args, operands);
+  // --json alone or with --list is the JSON listing; with another mode, that mode's outcomes.
+  CommandMode& mode = args.options.mode;
+  if (args.json && (mode == CommandMode::list || (mode == CommandMode::extract && !args.extractGiven)))
+    mode = CommandMode::json;
+  else
+    args.options.outcomesAsJson = args.json;
   if (operands.empty()) {
     args.why = "no archive given";
     return ParseOutcome::usage;
   }
-  if (args.diff) return checkDiffArguments(args, operands);
   args.archive = operands[0];
   args.options.includes.assign(operands.begin() + 1, operands.end());
   return ParseOutcome::run;
@@ -234,12 +245,16 @@ int run(Arguments& args) {
   Console console;
   console.quiet = args.quiet;
   console.json = options.mode == CommandMode::json;
-  // Standard output carries only data in these modes; every line goes to standard error.
-  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json) console.lines = stderr;
+  // Standard output carries only data or JSON in these modes; every line goes to standard error.
+  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json || options.outcomesAsJson)
+    console.lines = stderr;
+  // -O's outcomes join the lines on standard error: standard output carries the contents.
+  if (options.mode == CommandMode::toStdout && options.outcomesAsJson) console.listing = stderr;
   ProgressLine progress;
   if (args.progress == 1 || (args.progress == -1 && automatic)) {
     console.progress = &progress;
-    console.linesShareProgressTerminal = console.lines == stderr || platform::isTerminal(platform::StandardStream::output);
+    FILE* perEntry = options.outcomesAsJson ? console.listing : console.lines;
+    console.linesShareProgressTerminal = perEntry == stderr || platform::isTerminal(platform::StandardStream::output);
   }
   // A listing writes nothing that a signal could leave half done.
   if (!listing) catchStopSignals();
