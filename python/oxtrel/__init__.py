@@ -129,6 +129,7 @@ def _os_error(base, number: int, message: str, filename: str) -> Error:
             name = base.__name__[:-len("Error")] + chosen.__name__
             cls = type(name, (base, chosen), {"__module__": __name__, "__doc__": base.__doc__})
             _COMBINED[(base, chosen)] = cls
+            globals()[name] = cls  # reachable by name, so it pickles
     error = cls(number, os.strerror(number), filename or None)
     error._message = message
     return error
