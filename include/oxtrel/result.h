@@ -28,6 +28,7 @@ enum class ErrorKind {
   invalidArgument,    // a caller's value is out of range or malformed; where says which
   notFound,           // no entry has the path asked for
   stopped,            // the caller's stop flag ended the call; nothing was left behind
+  brokenEntries,      // an update met entries the archive cannot give back (see update.h)
 };
 
 struct Error {

@@ -23,10 +23,11 @@ std::optional<SystemError> openChildDirectory(int parent, const char* name, Dire
 std::optional<SystemError> publishUnnamed(Publisher& publisher, int directory, const std::string& name,
                                           const Content& content);
 
-// Copies range to the position of file inside the system. Advances range by what was copied;
-// nullopt when the system will not copy between these files (the rest is then copied through
-// memory), after clearing options.copyInKernel.
-std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options);
+// Copies range to file inside the system, at *at (advanced by what was copied) when given, else
+// at the file's position. Advances range by what was copied; nullopt when the system will not
+// copy between these files (the rest is then copied through memory), after clearing
+// options.copyInKernel.
+std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options, uint64_t* at = nullptr);
 
 // Grows or moves an existing mapping; false when the system cannot (the caller maps anew).
 bool remap(uint8_t* old, size_t oldLength, size_t length, uint8_t*& grown);
