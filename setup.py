@@ -1,7 +1,7 @@
 """Builds and installs the Python module without CMake, offline:
     /usr/bin/python3 -m pip install --no-build-isolation .
-It compiles the library's sources into the module and needs pybind11-dev, python3-dev,
-libdeflate-dev and zlib1g-dev."""
+It compiles the library's sources into the module, on every CPU (JOBS=n sets how many), and
+needs python3-pybind11, pybind11-dev, python3-dev, libdeflate-dev and zlib1g-dev."""
 
 import pathlib
 import re
@@ -10,12 +10,10 @@ import sys
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
-try:  # python3-pybind11 compiles the sources on every CPU; without it they go one by one.
-    from pybind11.setup_helpers import ParallelCompile
+# A build requirement (pyproject.toml): setuptools alone compiles the sources one by one.
+from pybind11.setup_helpers import ParallelCompile
 
-    ParallelCompile(default=0).install()
-except ImportError:
-    pass
+ParallelCompile("JOBS", default=0).install()
 
 ROOT = pathlib.Path(__file__).resolve().parent
 VERSION = re.search(r"project\(oxtrel VERSION (\d+)\.(\d+)\.(\d+)", (ROOT / "CMakeLists.txt").read_text()).groups()
@@ -37,11 +35,11 @@ class BuildWithVersionHeader(build_ext):
         super().run()
 
 
-
-
 def library_sources():
-    """The library's sources for this system, as CMakeLists.txt picks them: src/cli holds the
-    command-line programs, and src/platform one implementation per system."""
+    """The library's sources this system's module calls, as CMakeLists.txt picks them for the
+    library: src/cli holds the command-line programs, src/platform one implementation per system
+    (the Windows name rules are built elsewhere only for their tests). tests/wheel_sources.py
+    compares the two lists."""
     linux = sys.platform.startswith("linux")
     for path in sorted((ROOT / "src").rglob("*.cpp")):
         part = path.relative_to(ROOT / "src").parts
@@ -55,24 +53,25 @@ def library_sources():
         yield str(path.relative_to(ROOT))
 
 
-sources = list(library_sources())
 native = Extension(
     "oxtrel._oxtrel",
-    sources=sources + ["python/oxtrel_module.cpp"],
+    sources=list(library_sources()) + ["python/oxtrel_module.cpp"],
     include_dirs=["src", "include"],
     libraries=["deflate", "z"],
     extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-g0"],
     language="c++",
 )
 
-setup(
-    name="oxtrel",
-    version=".".join(VERSION),
-    description="Read, extract and pack hashed asset archives",
-    packages=["oxtrel"],
-    package_dir={"oxtrel": "python/oxtrel"},
-    package_data={"oxtrel": ["__init__.pyi", "py.typed"]},
-    ext_modules=[native],
-    cmdclass={"build_ext": BuildWithVersionHeader},
-    python_requires=">=3.9",
-)
+# pip runs this file as a script; tests/wheel_sources.py loads it for library_sources() alone.
+if __name__ == "__main__":
+    setup(
+        name="oxtrel",
+        version=".".join(VERSION),
+        description="Read, extract and pack hashed asset archives",
+        packages=["oxtrel"],
+        package_dir={"oxtrel": "python/oxtrel"},
+        package_data={"oxtrel": ["__init__.pyi", "py.typed"]},
+        ext_modules=[native],
+        cmdclass={"build_ext": BuildWithVersionHeader},
+        python_requires=">=3.9",
+    )

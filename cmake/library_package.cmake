@@ -12,10 +12,15 @@ set_target_properties(oxtrel_shared PROPERTIES OUTPUT_NAME oxtrel EXPORT_NAME ox
 target_include_directories(oxtrel_shared INTERFACE ${OXTREL_PUBLIC_INCLUDES})
 target_link_libraries(oxtrel_shared PRIVATE ${LIBDEFLATE_LIBRARY} ZLIB::ZLIB)
 
+# The public headers use C++20 (std::span among others), so every consumer compiles as C++20 at
+# least: a usage requirement carried into the exported targets.
+target_compile_features(oxtrel_shared INTERFACE cxx_std_20)
+
 add_library(oxtrel_static STATIC $<TARGET_OBJECTS:oxtrel_core> $<TARGET_OBJECTS:oxtrel_platform>)
 set_target_properties(oxtrel_static PROPERTIES OUTPUT_NAME oxtrel EXPORT_NAME oxtrel_static)
 target_include_directories(oxtrel_static INTERFACE ${OXTREL_PUBLIC_INCLUDES})
 target_link_libraries(oxtrel_static INTERFACE deflate z)
+target_compile_features(oxtrel_static INTERFACE cxx_std_20)
 
 install(TARGETS oxtrel_shared oxtrel_static EXPORT oxtrelTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -8,11 +8,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace py = pybind11;
@@ -22,6 +24,8 @@ namespace {
 struct Failure {
   std::string kind;
   std::string text;
+  int systemError = 0;  // errno when the system refused
+  std::string where{};  // the file concerned, when the system refused
 };
 
 const char* kindName(oxtrel::ErrorKind kind) {
@@ -48,7 +52,8 @@ const char* kindName(oxtrel::ErrorKind kind) {
 [[noreturn]] void fail(const oxtrel::Error& error, const std::string& context = {}) {
   std::string text = oxtrel::message(error);
   if (!context.empty() && error.kind != oxtrel::ErrorKind::cannotOpen) text = context + ": " + text;
-  throw Failure{kindName(error.kind), text};
+  std::string where = error.systemError == 0 ? std::string() : error.where.empty() ? context : error.where;
+  throw Failure{kindName(error.kind), text, error.systemError, std::move(where)};
 }
 
 // Shared, so a close() on one thread cannot pull the archive from under a read on another.
@@ -91,6 +96,21 @@ EntryTuple entryAt(const OpenArchive& open, size_t index) {
   return entryTuple(oxtrel::entryAt(*archive, index));
 }
 
+// Every named entry's path, in table order.
+std::vector<py::bytes> entryPathList(const OpenArchive& open) {
+  auto archive = open.get();
+  std::vector<std::string> paths;
+  {
+    py::gil_scoped_release released;
+    for (const oxtrel::Entry& entry : oxtrel::entries(*archive))
+      if (entry.name) paths.push_back(entry.path);
+  }
+  std::vector<py::bytes> listed;
+  listed.reserve(paths.size());
+  for (const std::string& path : paths) listed.push_back(asBytes(path));
+  return listed;
+}
+
 std::optional<size_t> findEntry(const OpenArchive& open, const std::string& path) {
   auto archive = open.get();
   std::optional<oxtrel::Entry> entry;
@@ -130,23 +150,57 @@ const char* eventName(oxtrel::ExtractEventKind kind) {
 
 using ProblemList = std::vector<std::pair<std::string, py::bytes>>;
 
-// (written, kept, [(problem, path)], unused patterns)
+// An event's console path "data\<folder>\<name>" as Entry::path spells it. Only a path whose
+// folder is empty or begins with '\' cannot be told from its text; those are looked up.
+std::vector<std::string> entryPaths(const oxtrel::Archive& archive, std::vector<std::string> consolePaths) {
+  constexpr size_t kBelowData = sizeof "data\\" - 1;
+  std::unordered_map<std::string, std::vector<size_t>> unsure;  // "/<path>" -> places
+  for (size_t i = 0; i < consolePaths.size(); ++i) {
+    std::string& path = consolePaths[i];
+    path.erase(0, std::min(kBelowData, path.size()));
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    if (!path.empty() && path.front() == '/') unsure[path].push_back(i);
+  }
+  if (unsure.empty()) return consolePaths;
+  for (const oxtrel::Entry& entry : oxtrel::entries(archive)) {
+    if (!entry.name || !entry.folder.empty()) continue;
+    auto found = unsure.find("/" + entry.path);
+    if (found == unsure.end()) continue;
+    for (size_t i : found->second) consolePaths[i] = entry.path;
+    unsure.erase(found);
+    if (unsure.empty()) break;
+  }
+  return consolePaths;
+}
+
+// (written, kept, [(problem, path)], unused patterns). A record without a name is named by its
+// folder as stored, having no path.
 std::tuple<uint64_t, uint64_t, ProblemList, std::vector<py::bytes>> extractEntries(
     const OpenArchive& open, const oxtrel::ExtractSettings& settings) {
   auto archive = open.get();
-  std::vector<std::pair<std::string, std::string>> found;
+  std::vector<const char*> kinds;
+  std::vector<std::string> paths;
+  std::vector<std::pair<size_t, std::string>> unmatched;  // (place among the problems, folder)
   std::optional<oxtrel::Result<oxtrel::ExtractReport>> report;
   {
     py::gil_scoped_release released;
     report.emplace(oxtrel::extract(*archive, settings, [&](const oxtrel::ExtractEvent& event) {
       if (event.kind == oxtrel::ExtractEventKind::entry || event.kind == oxtrel::ExtractEventKind::keptExisting) return;
-      std::string where(event.kind == oxtrel::ExtractEventKind::unmatched ? event.folder : event.path);
-      found.emplace_back(eventName(event.kind), where);
+      kinds.push_back(eventName(event.kind));
+      if (event.kind == oxtrel::ExtractEventKind::unmatched) {
+        unmatched.emplace_back(kinds.size() - 1, std::string(event.folder));
+        paths.emplace_back();
+      } else {
+        paths.emplace_back(event.path);
+      }
     }));
+    if (*report) paths = entryPaths(*archive, std::move(paths));
   }
   if (!*report) fail(report->error(), oxtrel::archivePath(*archive));
+  for (auto& [place, folder] : unmatched) paths[place] = std::move(folder);
   ProblemList problems;
-  for (const auto& [what, where] : found) problems.emplace_back(what, asBytes(where));
+  for (size_t i = 0; i < kinds.size(); ++i) problems.emplace_back(kinds[i], asBytes(paths[i]));
   std::vector<py::bytes> unused;
   for (const std::string& pattern : (*report)->unusedPatterns) unused.push_back(asBytes(pattern));
   return {(*report)->written, (*report)->kept, std::move(problems), std::move(unused)};
@@ -209,7 +263,7 @@ PYBIND11_MODULE(_oxtrel, m) {
     try {
       if (raised) std::rethrow_exception(raised);
     } catch (const Failure& f) {
-      PyErr_SetObject(failure.ptr(), py::make_tuple(f.kind, py::bytes(f.text)).ptr());
+      PyErr_SetObject(failure.ptr(), py::make_tuple(f.kind, py::bytes(f.text), f.systemError, py::bytes(f.where)).ptr());
     }
   });
 
@@ -217,14 +271,17 @@ PYBIND11_MODULE(_oxtrel, m) {
       .def("count", &entryCount)
       .def("entry", &entryAt)
       .def("find", &findEntry)
+      .def("paths", &entryPathList)
       .def("read", &readEntry)
       .def("extract",
            [](const OpenArchive& open, std::string destination, std::vector<std::string> patterns,
-              std::vector<std::string> excludes, bool keepExisting, unsigned jobs, bool testOnly) {
+              std::vector<std::string> excludes, std::vector<size_t> entries, bool keepExisting, unsigned jobs,
+              bool testOnly) {
              oxtrel::ExtractSettings settings;
              settings.destination = std::move(destination);
              settings.patterns = std::move(patterns);
              settings.excludes = std::move(excludes);
+             settings.entries = std::move(entries);
              settings.keepExisting = keepExisting;
              settings.jobs = jobs;
              settings.testOnly = testOnly;

@@ -10,7 +10,7 @@ if [ "${1:-}" = --programs ]; then
   shift
 else
   packages+=(pkg-config libgtest-dev groff-base nlohmann-json3-dev python3-dev pybind11-dev
-             python3-pytest python3-setuptools)
+             python3-pytest python3-setuptools python3-pybind11)
 fi
 packages+=("$@")
 installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null | awk '/ install ok installed$/ {print $1}' || true)

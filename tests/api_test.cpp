@@ -272,6 +272,34 @@ TEST(Api, ExtractSelectsByPatternAndReportsEventsAndProgress) {
   EXPECT_EQ(nowhere.error().kind, ErrorKind::cannotOpen);
 }
 
+// A selection by index takes exactly the records named, whatever their paths would match.
+TEST(Api, ExtractTakesEntriesByIndex) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, false);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  const size_t cloud = findEntry(*archive, "textures/sky/Cloud.dds")->index;
+  const size_t readme = findEntry(*archive, "readme.txt")->index;
+  ScratchDir out;
+  Result<ExtractReport> report = extract(*archive, {.destination = out.path, .entries = {cloud, readme, cloud}});
+  ASSERT_TRUE(report.ok()) << message(report.error());
+  EXPECT_EQ(report->written, 2u);
+  EXPECT_TRUE(report->clean());
+  EXPECT_EQ(snapshotTree(out.path).size(), 5u);  // data/, readme.txt, textures/, sky/, Cloud.dds
+  EXPECT_EQ(readFile(out / "data/textures/sky/Cloud.dds"), packed.files["textures/sky/Cloud.dds"]);
+
+  const ExtractSettings refused[] = {
+      {.destination = out.path, .patterns = {"*"}, .entries = {cloud}},
+      {.destination = out.path, .excludes = {"*"}, .entries = {cloud}},
+      {.destination = out.path, .entries = {entryCount(*archive)}},
+  };
+  for (const ExtractSettings& settings : refused) {
+    Result<ExtractReport> no = extract(*archive, settings);
+    ASSERT_FALSE(no.ok());
+    EXPECT_EQ(no.error().kind, ErrorKind::invalidArgument);
+  }
+}
+
 TEST(Api, RefusesBadArguments) {
   ScratchDir dir;
   Bytes one = bytesOf("x");

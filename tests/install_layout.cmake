@@ -25,4 +25,14 @@ foreach(program oxtrel oxtrel-pack)
     message(FATAL_ERROR "the completion script of ${program} does not register it")
   endif()
 endforeach()
+# The Python module, imported from the prefix by an interpreter that sees nothing else (see
+# installed_python_module.py).
+if(PYTHON)
+  execute_process(COMMAND "${PYTHON}" -I -S -B "${SOURCE_DIR}/tests/installed_python_module.py" "${CONFIGURED_PREFIX}"
+                          "${PREFIX}" "${PYTHON_PACKAGES_DIR}" "${PYTHON_DIR_CHOSEN}" "${SOURCE_DIR}/examples/sample.vrk"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the installed Python module failed:\n${out}")
+  endif()
+endif()
 file(REMOVE_RECURSE "${PREFIX}")

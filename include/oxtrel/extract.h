@@ -25,6 +25,9 @@ struct ExtractSettings {
   int destinationFd = -1;              // else an open directory (the caller's), used instead of destination
   std::vector<std::string> patterns{}; // path globs, as matchEntries takes them; none selects every entry
   std::vector<std::string> excludes{}; // path globs that remove selected entries
+  // When not empty: exactly these records (entryAt indices, any order, repeats ignored) instead of
+  // a selection by patterns, which must then be empty. An index past entryCount is refused.
+  std::vector<size_t> entries{};
   // Leave a regular file or a symbolic link that is already there alone (keptExisting). A FIFO,
   // socket or device there is left alone too but reported (cannotWrite, EEXIST); a directory is
   // the write's failure, as without keeping.
@@ -90,7 +93,8 @@ using ExtractProgressCallback = std::function<void(const ExtractProgress&)>;
 
 // Extracts (or tests, or streams) the selected entries. Per-entry problems do not stop the run:
 // they arrive as events and are counted in the report. Errors: cannotOpen (the destination
-// directory cannot be opened; where names it), invalidArgument (jobs above 64). Either callback
+// directory cannot be opened; where names it), invalidArgument (jobs above 64, entries given with
+// patterns or excludes, an entry index past entryCount). Either callback
 // may be empty.
 [[nodiscard]] OXTREL_API Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
                                             const ExtractEventCallback& onEvent = {},

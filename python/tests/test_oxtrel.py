@@ -64,7 +64,8 @@ def test_extract_with_patterns_then_test(packed, tmp_path):
         report = archive.extract(out, patterns=["textures/**"], jobs=2)
         assert report.written == 1 and report.problems == ()
         assert tree_files(out) == {"data/textures/sky/Cloud.dds": files["textures/sky/Cloud.dds"]}
-        assert archive.test().written == 3
+        assert archive.verify().written == 3
+        assert archive.test() is None
         with pytest.raises(oxtrel.ExtractError, match="no entry matches sounds/") as raised:
             archive.extract(out, patterns=["sounds/*"])
         assert raised.value.report.unused_patterns == ("sounds/*",)
@@ -206,11 +207,15 @@ class _PathLike:
     (lambda a, d: a.extract(d, jobs=-1), oxtrel.ArgumentError, "jobs -1"),
     (lambda a, d: a.extract(d, jobs=2**40), oxtrel.ArgumentError, "jobs 1099511627776"),
     (lambda a, d: a.test(jobs="2"), oxtrel.ArgumentTypeError, "jobs must be an int"),
-    (lambda a, d: a.extract(d, patterns="*.nif"), oxtrel.ArgumentTypeError, "list of patterns"),
-    (lambda a, d: a.extract(d, patterns=[3]), oxtrel.ArgumentTypeError, "patterns must be"),
+    (lambda a, d: a.extract(d, patterns=3), oxtrel.ArgumentTypeError, "patterns must be a pattern"),
+    (lambda a, d: a.extract(d, patterns=[3]), oxtrel.ArgumentTypeError, "patterns must hold"),
+    (lambda a, d: a.verify(excludes=[b"x", None]), oxtrel.ArgumentTypeError, "excludes must hold"),
     (lambda a, d: a.read(7), oxtrel.ArgumentTypeError, "path must be"),
     (lambda a, d: oxtrel.pack(d, d / "x.vrk", compress=True, level=10**20), oxtrel.ArgumentError, "level 1"),
-    (lambda a, d: oxtrel.pack(d, d / "x.vrk", level=None), oxtrel.ArgumentTypeError, "level must be an int"),
+    (lambda a, d: oxtrel.pack(d, d / "x.vrk", compress=True, level="6"), oxtrel.ArgumentTypeError,
+     "level must be an int"),
+    (lambda a, d: oxtrel.pack(d, d / "x.vrk", level=9), oxtrel.ArgumentError, "only with compress=True"),
+    (lambda a, d: oxtrel.pack_entries([], d / "x.vrk", level=6), oxtrel.ArgumentError, "only with compress=True"),
     (lambda a, d: oxtrel.pack_entries([("a.txt", 5)], d / "x.vrk"), oxtrel.ArgumentTypeError, "contents of a.txt"),
     (lambda a, d: oxtrel.pack_entries([("a.txt", b"1")], d / "x.vrk", jobs=65), oxtrel.ArgumentError, "jobs 65"),
 ])
@@ -246,7 +251,7 @@ def test_random_paths_and_patterns_raise_only_oxtrel_errors(packed, tmp_path):
             try:
                 found = archive.find(value)
                 assert found is None or isinstance(found, oxtrel.Entry)
-                archive.test(patterns=[value], excludes=[raw], check=False)
+                archive.verify(patterns=[value], excludes=raw, check=False)
                 oxtrel.pack_entries([(value, b"x")], tmp_path / "r.vrk")
             except oxtrel.Error:
                 pass

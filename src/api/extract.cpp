@@ -53,6 +53,24 @@ void forward(void* context, const ExtractionEvent& event) {
   bridge.onEvent({kind, event.path, event.folder, event.position, event.offset, event.size, event.error});
 }
 
+// The records a caller named by index, as a selection: chosen as they are, named or not.
+Result<EntrySelection> selectRecords(const Catalogue& catalogue, const NameIndex& index,
+                                     const std::vector<size_t>& records) {
+  EntrySelection selection;
+  selection.chosen.assign(catalogue.files.size(), 0);
+  for (size_t record : records) {
+    if (record >= catalogue.files.size())
+      return Error{ErrorKind::invalidArgument, 0, "entry number " + std::to_string(record) + ", past the last"};
+    if (selection.chosen[record]) continue;
+    selection.chosen[record] = 1;
+    if (lookup(index, catalogue.files[record].hash)) {
+      ++selection.entries;
+      selection.storedBytes += catalogue.files[record].size;
+    }
+  }
+  return selection;
+}
+
 }  // namespace
 
 Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,
@@ -71,7 +89,13 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
   const ArchiveState& state = *archive.state;
   // Payloads are read in table order: mostly one forward pass over the file. Only advice.
   platform::adviseSequential(state.file.file.get());
-  EntrySelection selection = selectEntries(state.catalogue, state.index, settings.patterns, settings.excludes);
+  if (!settings.entries.empty() && (!settings.patterns.empty() || !settings.excludes.empty()))
+    return Error{ErrorKind::invalidArgument, 0, "entries together with patterns"};
+  Result<EntrySelection> selected = settings.entries.empty()
+      ? Result<EntrySelection>(selectEntries(state.catalogue, state.index, settings.patterns, settings.excludes))
+      : selectRecords(state.catalogue, state.index, settings.entries);
+  if (!selected) return std::move(selected.error());
+  const EntrySelection& selection = *selected;
 
   EventBridge bridge{onEvent, onProgress};
   bridge.progress.entriesTotal = selection.entries;

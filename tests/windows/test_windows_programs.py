@@ -152,3 +152,20 @@ def test_links_below_data_are_not_followed(programs, tmp_path):
     assert done.returncode == 1
     assert b"Error: unsafe path at " in done.stdout
     assert (tmp_path / "data" / "safe" / "ok.txt").read_bytes() == b"ok"
+
+
+def test_paths_outside_the_code_page_reach_the_programs(programs, tmp_path):
+    # Greek and CJK are in no single-byte Windows code page: without the programs' UTF-8 manifest
+    # main() would receive them as '?' and open nothing.
+    name = "αρχείο 档案.vrk"
+    write_tree(tmp_path / "tree", {b"a/one.txt": b"one", b"two.txt": b"two"})
+    results = {}
+    for side in ("linux", "windows"):
+        where = tmp_path / side
+        where.mkdir()
+        run = programs.linux_run if side == "linux" else programs.wine_run
+        runs = [run("oxtrel-pack", [name, "../tree"], where), run("oxtrel", ["-l", name], where)]
+        results[side] = [(done.returncode, done.stdout) for done in runs], sorted(os.listdir(where))
+    assert results["windows"] == results["linux"]
+    runs, files = results["windows"]
+    assert [code for code, _ in runs] == [0, 0] and files == [name]
