@@ -46,9 +46,11 @@ sample: programs
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The prefix is configured, not only given to --install: the Python package's place depends on it.
 install: programs
+	cmake $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
-	cmake --install $(BUILD) --prefix "$(PREFIX)"
+	cmake --install $(BUILD)
 
 # Release artifacts and their checksums in dist/: see README "Building a release".
 dist: windows

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -209,6 +210,61 @@ TEST(Api, DamageIsReportedAsTheRightError) {
   Result<std::vector<uint8_t>> spoiled = readEntry(*archive, entries(*archive).front());
   ASSERT_FALSE(spoiled.ok());
   EXPECT_EQ(message(spoiled.error()), "cannot unpack " + first->path);
+}
+
+// The same archive opened by path, from a copy in memory and from a descriptor: the same
+// entries, contents and extracted tree (on several threads), none of it tied to the caller's
+// buffer or descriptor once the call returns.
+TEST(Api, MemoryAndDescriptorOpenTheArchiveThePathOpens) {
+  for (bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    ScratchDir dir;
+    Packed packed = packSome(dir, compress);
+    Result<Archive> byPath = openArchive(packed.archive);
+    ASSERT_TRUE(byPath.ok());
+    Bytes buffer = readFile(packed.archive);
+    Result<Archive> byMemory = openArchiveFromMemory(buffer, "in memory");
+    std::fill(buffer.begin(), buffer.end(), uint8_t(0xEE));
+    int fd = open(packed.archive.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(lseek(fd, 7, SEEK_SET), 7);
+    Result<Archive> byDescriptor = openArchiveFromDescriptor(fd, "by descriptor");
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 7);
+    close(fd);
+    ASSERT_TRUE(byMemory.ok()) << message(byMemory.error());
+    ASSERT_TRUE(byDescriptor.ok()) << message(byDescriptor.error());
+    EXPECT_EQ(archivePath(*byMemory), "in memory");
+    EXPECT_EQ(archivePath(*byDescriptor), "by descriptor");
+
+    for (const Archive* other : {&*byMemory, &*byDescriptor}) {
+      ASSERT_EQ(entryCount(*other), entryCount(*byPath));
+      for (size_t i = 0; i < entryCount(*byPath); ++i) {
+        Entry entry = entryAt(*other, i);
+        EXPECT_EQ(entry, entryAt(*byPath, i));
+        Result<std::vector<uint8_t>> contents = readEntry(*other, entry);
+        ASSERT_TRUE(contents.ok());
+        EXPECT_EQ(*contents, packed.files[entry.path]);
+      }
+      ScratchDir out;
+      ExtractSettings settings{.destination = out.path, .jobs = 4};
+      Result<ExtractReport> report = extract(*other, settings);
+      ASSERT_TRUE(report.ok());
+      EXPECT_TRUE(report->clean());
+      EXPECT_EQ(report->written, packed.files.size());
+      for (const auto& [path, bytes] : packed.files) EXPECT_EQ(readFile(out / ("data/" + path)), bytes);
+    }
+  }
+  Result<Archive> closed = openArchiveFromDescriptor(-1, "nothing");
+  ASSERT_FALSE(closed.ok());
+  EXPECT_EQ(closed.error().kind, ErrorKind::cannotOpen);
+  EXPECT_EQ(closed.error().systemError, EBADF);
+  EXPECT_EQ(message(closed.error()), std::string("cannot open nothing: ") + std::strerror(EBADF));
+  ScratchDir dir;
+  int directory = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  Result<Archive> notAFile = openArchiveFromDescriptor(directory, "a directory");
+  close(directory);
+  ASSERT_FALSE(notAFile.ok());
+  EXPECT_EQ(notAFile.error().systemError, EISDIR);
+  EXPECT_EQ(openArchiveFromMemory({}, "empty").error().kind, ErrorKind::truncated);
 }
 
 TEST(Api, StreamEntryWritesTheContentsAndReportsAFailedWrite) {

@@ -316,7 +316,7 @@ TEST(CliModes, HelpUsageErrorsAndArgumentsThatLookLikeOptions) {
       {{"-lZ", "a.vrk"}, "oxtrel: unknown option '-Z'\n"},
       {{"a.vrk", "-C"}, "oxtrel: -C needs a value\n"},
       {{"-O", "-l", "a.vrk"}, "oxtrel: --to-stdout and --list cannot go together\n"},
-      {{"--json", "-t", "a.vrk"}, "oxtrel: --json and --test cannot go together\n"},
+      {{"--json", "-t", "-l", "a.vrk"}, "oxtrel: --test and --list cannot go together\n"},
       {{"-q"}, "oxtrel: no archive given\n"},
       // Each option named as it was written, whatever the option's internal code.
       {{"--json=1", "a.vrk"}, "oxtrel: option '--json=1': --json takes no value\n"},

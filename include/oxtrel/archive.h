@@ -59,11 +59,27 @@ struct Entry {
 };
 
 // Opens the archive at path and reads its tables. Errors: cannotOpen (missing, unreadable, not a
-// regular file; where is path), truncated (the file ends inside the tables; where is
-// "catalogue"), cannotRead (a read failed).
+// regular file; where is path), notAnArchive (the file's first bytes identify it as a tar, zip,
+// gzip or 7z file; where is what it looks like: "tar archive", "zip archive", "gzip file", "7z
+// archive"), truncated (the file ends inside the tables; where is "catalogue"), cannotRead (a
+// read failed).
 [[nodiscard]] OXTREL_API Result<Archive> openArchive(const std::string& path);
 
-// The path the archive was opened by.
+// Opens an archive held in memory, with openArchive's checks and errors; name stands for the
+// path (archivePath returns it, errors name it). The bytes are copied into a file that no name
+// reaches (in memory where the system offers one, else in the temporary directory) and that goes
+// with the Archive: the caller's buffer may change or go as soon as this returns, and the archive
+// holds one copy of it. cannotOpen (with errno) when that file cannot be made or filled.
+[[nodiscard]] OXTREL_API Result<Archive> openArchiveFromMemory(std::span<const uint8_t> bytes, std::string name);
+
+// Opens the archive that the open descriptor fd reads (a POSIX descriptor, or the C runtime's on
+// Windows), with openArchive's checks and errors; name stands for the path. The archive reads
+// through a duplicate of its own: fd stays the caller's, to close when it likes, and its file
+// position is not moved. The file must be a regular file open for reading; its size is taken
+// now. cannotOpen (EBADF) when fd is not open.
+[[nodiscard]] OXTREL_API Result<Archive> openArchiveFromDescriptor(int fd, std::string name);
+
+// The path the archive was opened by, or the name given for it.
 OXTREL_API const std::string& archivePath(const Archive& archive);
 
 // The number of records, and record `index` (below entryCount; past it an empty Entry) made on

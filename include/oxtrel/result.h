@@ -28,6 +28,7 @@ enum class ErrorKind {
   invalidArgument,    // a caller's value is out of range or malformed; where says which
   notFound,           // no entry has the path asked for
   stopped,            // the caller's stop flag ended the call; nothing was left behind
+  notAnArchive,       // the file identifies as another format; where says which ("tar archive")
 };
 
 struct Error {
@@ -37,8 +38,8 @@ struct Error {
 };
 
 // The kind's verb and where, then the system's reason: "cannot write data\a\b: No space left
-// on device", "truncated catalogue". The packer's refusals (unstorableName .. tooLarge) carry
-// their whole explanation in where.
+// on device", "truncated catalogue", "not a .vrk archive (it looks like a tar archive)".
+// The packer's refusals (unstorableName .. tooLarge) carry their whole explanation in where.
 OXTREL_API std::string message(const Error& error);
 
 template <class T>

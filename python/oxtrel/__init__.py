@@ -62,6 +62,10 @@ class UnpackError(BadArchiveError):
     """A compressed payload cannot be inflated or fails its checksum."""
 
 
+class NotAnArchiveError(BadArchiveError):
+    """The file is another format (a tar, zip, gzip or 7z file), not a .vrk archive."""
+
+
 class EntryNotFoundError(Error, KeyError):
     """No entry has the path asked for."""
 
@@ -100,6 +104,7 @@ _ERRORS = {
     "cannotWrite": WriteError,
     "truncated": TruncatedError,
     "unpackFailed": UnpackError,
+    "notAnArchive": NotAnArchiveError,
     "unsafePath": ExtractError,
     "unstorableName": PackError,
     "nameCollision": PackError,

@@ -1,10 +1,12 @@
 #include <oxtrel/archive.h>
 
 #include <algorithm>
+#include <array>
 
 #include "api/archive_state.h"
 #include "api/path_argument.h"
 #include "catalogue/entry_path.h"
+#include "catalogue/foreign_format.h"
 #include "catalogue/little_endian.h"
 #include "catalogue/payload_format.h"
 #include "extract/entry_selection.h"
@@ -97,17 +99,25 @@ bool namesAFile(std::string_view name) {
 
 }  // namespace
 
-Result<Archive> openArchive(const std::string& path) {
-  if (Status usable = checkPathArgument(path, "archive path"); !usable) return std::move(usable.error());
-  Result<PositionalFile> file = openPositionalFile(path.c_str());
-  if (!file) return std::move(file.error());
-  Result<Catalogue> catalogue = loadCatalogue(*file);
+namespace {
+
+// The checks every way of opening runs: the identification bytes, then the tables.
+Result<Archive> openFrom(PositionalFile file, std::string name) {
+  std::array<uint8_t, kForeignProbeBytes> head{};
+  std::span<uint8_t> probe = std::span(head).first(size_t(std::min<uint64_t>(file.size, head.size())));
+  if (Status read = readAt(file, 0, probe); !read) {
+    read.error().where = "catalogue";
+    return std::move(read.error());
+  }
+  if (std::optional<std::string_view> format = foreignFormat(probe))
+    return Error{ErrorKind::notAnArchive, 0, std::string(*format)};
+  Result<Catalogue> catalogue = loadCatalogue(file);
   if (!catalogue) return std::move(catalogue.error());
 
   Archive archive{std::unique_ptr<ArchiveState, ArchiveStateRelease>(new ArchiveState)};
   ArchiveState& state = *archive.state;
-  state.path = path;
-  state.file = std::move(file.value());
+  state.path = std::move(name);
+  state.file = std::move(file);
   state.catalogue = std::move(catalogue.value());
   Result<NameIndex> index =
       readNameIndex(state.file, state.catalogue.nameBlockOffset, state.catalogue.header.totalNameLength,
@@ -115,6 +125,39 @@ Result<Archive> openArchive(const std::string& path) {
   if (!index) return std::move(index.error());
   state.index = std::move(index.value());
   return archive;
+}
+
+Error cannotOpen(platform::SystemError error, std::string name) {
+  return Error{ErrorKind::cannotOpen, error, std::move(name)};
+}
+
+}  // namespace
+
+Result<Archive> openArchive(const std::string& path) {
+  if (Status usable = checkPathArgument(path, "archive path"); !usable) return std::move(usable.error());
+  Result<PositionalFile> file = openPositionalFile(path.c_str());
+  if (!file) return std::move(file.error());
+  return openFrom(std::move(file.value()), path);
+}
+
+Result<Archive> openArchiveFromMemory(std::span<const uint8_t> bytes, std::string name) {
+  platform::File file;
+  if (platform::SystemError error = platform::createAnonymousFile(file); error != 0)
+    return cannotOpen(error, std::move(name));
+  if (platform::SystemError error = platform::writeFully(file.get(), bytes, 0); error != 0)
+    return cannotOpen(error, std::move(name));
+  Result<PositionalFile> opened = positionalFileFrom(std::move(file));
+  if (!opened) return cannotOpen(opened.error().systemError, std::move(name));
+  return openFrom(std::move(opened.value()), std::move(name));
+}
+
+Result<Archive> openArchiveFromDescriptor(int fd, std::string name) {
+  platform::File file;
+  if (platform::SystemError error = platform::duplicateDescriptor(fd, file); error != 0)
+    return cannotOpen(error, std::move(name));
+  Result<PositionalFile> opened = positionalFileFrom(std::move(file));
+  if (!opened) return cannotOpen(opened.error().systemError, std::move(name));
+  return openFrom(std::move(opened.value()), std::move(name));
 }
 
 Error movedFrom() { return Error{ErrorKind::invalidArgument, 0, "an archive that was moved from"}; }

@@ -6,6 +6,7 @@
 #include <oxtrel/archive.h>
 #include <oxtrel/extract.h>
 
+#include "cli/outcome_lines.h"
 #include "cli/stop_signals.h"
 #include "platform/platform.h"
 
@@ -62,9 +63,19 @@ int extractEntries(const Archive& archive, int directoryFd, const CommandOptions
       startProgress(*progress, done.entriesTotal, done.bytesTotal);
       started = true;
     };
+  std::optional<OutcomeLines> outcomes;
+  if (options.outcomesAsJson) {
+    const char* success = options.mode == CommandMode::test       ? "tested"
+                          : options.mode == CommandMode::toStdout ? "streamed"
+                                                                  : "written";
+    outcomes = makeOutcomeLines(archive, options.includes, options.excludes, success, console.listing);
+    console.outcomes = &*outcomes;
+  }
   Result<ExtractReport> report =
       extract(archive, settings, [&](const ExtractEvent& event) { printEvent(console, event); }, onProgress);
   if (progress) clearProgress(*progress);
+  if (outcomes && report) finishOutcomes(*outcomes, report->streamError);
+  console.outcomes = nullptr;
   if (!report) {
     std::fprintf(console.lines, "Error: %s\n", message(report.error()).c_str());
     return kExitProblem;
@@ -81,6 +92,7 @@ void printOpenFailure(Console& console, std::string_view displayPath, const Erro
   switch (error.kind) {
     case ErrorKind::cannotOpen: return printCannotOpen(console, displayPath);
     case ErrorKind::truncated: return printTruncatedCatalogue(console, displayPath);
+    case ErrorKind::notAnArchive: return printNotAnArchive(console, displayPath, error.where);
     default: return printCannotReadCatalogue(console, displayPath, error.systemError);
   }
 }

@@ -36,10 +36,13 @@ struct CommandOptions {
   CommandMode mode = CommandMode::extract;
   bool keepExisting = false;          // an existing file is left alone ("Kept existing")
   unsigned jobs = 0;                  // threads that extract or test; 0 for one per CPU
+  // extract, test and toStdout: each record's outcome as a JSON object (outcome_lines.h) on the
+  // console's listing stream instead of the entry, Warning and Error lines.
+  bool outcomesAsJson = false;
 };
 
-// The line that says why openArchive failed: it could not be opened, its tables run past its end,
-// or reading them failed (with the system's reason).
+// The line that says why openArchive failed: it could not be opened, it is another format, its
+// tables run past its end, or reading them failed (with the system's reason).
 void printOpenFailure(Console& console, std::string_view displayPath, const Error& error);
 
 // Opens options.directory, then the archive at archivePath (named displayPath in messages), and

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/json_text.h"
+#include "cli/outcome_lines.h"
 
 namespace oxtrel {
 
@@ -59,26 +60,14 @@ void printUnmatched(FILE* out, uint32_t position, std::string_view folder) {
 
 void appendNumber(std::string& out, uint64_t value) { out.append(std::to_string(value)); }
 
-void appendJsonField(std::string& out, const char* key, std::string_view bytes, const char* hexKey) {
-  out.append(",\"").append(key).append("\":");
-  appendJsonString(out, bytes);
-  if (isValidUtf8(bytes)) return;
-  out.append(",\"").append(hexKey).append("\":\"");
-  appendHex(out, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
-  out.push_back('"');
-}
-
 void printJsonRecord(Console& console, const Entry& entry) {
   std::string& line = console.scratch;
-  line.assign("{\"folder\":");
-  appendJsonString(line, entry.folder);
-  if (!isValidUtf8(entry.folder)) {
-    line.append(",\"folder_hex\":\"");
-    appendHex(line, {reinterpret_cast<const uint8_t*>(entry.folder.data()), entry.folder.size()});
-    line.push_back('"');
-  }
+  line.clear();
+  line.push_back('{');
+  appendJsonBytesField(line, "folder", entry.folder, "folder_hex");
   if (entry.name) {
-    appendJsonField(line, "name", *entry.name, "name_hex");
+    line.push_back(',');
+    appendJsonBytesField(line, "name", *entry.name, "name_hex");
     line.append(",\"path\":");
     appendJsonString(line, entry.path);
   } else {
@@ -124,8 +113,10 @@ void printEvent(Console& console, const ExtractEvent& event) {
   if (console.progress) {
     if (event.kind == ExtractEventKind::entry) advanceProgress(*console.progress, event.size);
     bool silent = console.quiet && (event.kind == ExtractEventKind::entry || event.kind == ExtractEventKind::keptExisting);
-    if (!silent) makeRoomForLine(console);
+    // An event may complete the previous record's JSON object, whatever quiet says.
+    if (!silent || console.outcomes) makeRoomForLine(console);
   }
+  if (console.outcomes) return noteOutcome(*console.outcomes, event);
   switch (event.kind) {
     case ExtractEventKind::entry:
       if (!console.quiet) printEntryLine(out, event.offset, event.size, event.path);
@@ -178,6 +169,11 @@ void printCannotOpen(Console& console, std::string_view archivePath) {
 void printTruncatedCatalogue(Console& console, std::string_view archivePath) {
   std::fprintf(console.lines, "Error: truncated catalogue in %.*s\n", static_cast<int>(archivePath.size()),
                archivePath.data());
+}
+
+void printNotAnArchive(Console& console, std::string_view archivePath, std::string_view format) {
+  std::fprintf(console.lines, "Error: %.*s is not a .vrk archive (it looks like a %.*s)\n",
+               static_cast<int>(archivePath.size()), archivePath.data(), static_cast<int>(format.size()), format.data());
 }
 
 void printCannotReadCatalogue(Console& console, std::string_view archivePath, int error) {

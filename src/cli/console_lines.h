@@ -12,6 +12,7 @@
 //   "Kept existing %s\n"                      path (not with quiet)
 //   "Error: no entry matches %s\n"            pattern
 //   "Error: truncated catalogue in %s\n"      archive path
+//   "Error: %s is not a .vrk archive (it looks like a %s)\n"  archive path, e.g. "tar archive"
 //   "Error: cannot read catalogue in %s: %s\n" archive path, the system's reason ("it ended early"
 //                                             when the file shrank under the run)
 //   "cannot open %s\n"                        archive path
@@ -42,6 +43,8 @@
 
 namespace oxtrel {
 
+struct OutcomeLines;
+
 struct Console {
   FILE* lines = stdout;    // entry, Warning, Error and Kept lines
   FILE* listing = stdout;  // listing and JSON lines
@@ -50,9 +53,10 @@ struct Console {
   ProgressLine* progress = nullptr;  // drawn on its own stream when set
   bool linesShareProgressTerminal = false;  // the progress line is erased before each line
   std::string scratch{};   // a JSON line being built
+  OutcomeLines* outcomes = nullptr;  // when set, events become its JSON objects instead of lines
 };
 
-// One event of an extraction, test or stream run.
+// One event of an extraction, test or stream run: its line, or its part of a JSON object.
 void printEvent(Console& console, const ExtractEvent& event);
 
 // The listing's line for one selected entry (nothing for an unnamed one outside JSON: its Warning
@@ -66,6 +70,7 @@ void printListTotals(Console& console, uint64_t entries, uint64_t storedBytes, u
 // The lines that say why a run could not begin, and the one for a pattern that selected nothing.
 void printCannotOpen(Console& console, std::string_view archivePath);
 void printTruncatedCatalogue(Console& console, std::string_view archivePath);
+void printNotAnArchive(Console& console, std::string_view archivePath, std::string_view format);
 void printCannotReadCatalogue(Console& console, std::string_view archivePath, int error);
 void printCannotOpenDirectory(Console& console, std::string_view directory, int error);
 void printNoMatch(Console& console, std::string_view pattern);

@@ -92,4 +92,14 @@ void appendHex(std::string& out, std::span<const uint8_t> bytes) {
   }
 }
 
+void appendJsonBytesField(std::string& out, std::string_view key, std::string_view bytes, std::string_view hexKey) {
+  out.push_back('"');
+  out.append(key).append("\":");
+  appendJsonString(out, bytes);
+  if (isValidUtf8(bytes)) return;
+  out.append(",\"").append(hexKey).append("\":\"");
+  appendHex(out, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+  out.push_back('"');
+}
+
 }  // namespace oxtrel

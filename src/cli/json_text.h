@@ -20,6 +20,10 @@ bool isValidUtf8(std::string_view bytes);
 // short yields one U+FFFD per byte. The result is valid UTF-8 whatever the input.
 void appendJsonString(std::string& out, std::string_view bytes);
 
+// Appends "key": and bytes as a JSON string; when bytes are not valid UTF-8, also ,"hexKey": and
+// their hex, so the exact bytes survive.
+void appendJsonBytesField(std::string& out, std::string_view key, std::string_view bytes, std::string_view hexKey);
+
 // Appends two lower-case hex digits per byte.
 void appendHex(std::string& out, std::span<const uint8_t> bytes);
 

@@ -30,8 +30,12 @@ const char kHelp[] =
     "stay within one level, '**' crosses levels, [...] is a class; letters match either case.\n"
     "\n"
     "  -l, --list            list entries, sizes and totals; write nothing  oxtrel -l a.vrk\n"
-    "      --json            with --list: one JSON object per record        oxtrel --json a.vrk\n"
-    "  -t, --test            read and check every entry; write nothing      oxtrel -t a.vrk\n"
+    "      --json            JSON Lines: alone or with --list, one object per record; with --test,\n"
+    "                        --to-stdout (on standard error) or --extract, one per entry's outcome\n"
+    "                                                                       oxtrel --json a.vrk\n"
+    "  -t, --test            read and check every entry; write nothing (a stored entry has no\n"
+    "                        checksum: only that it lies inside the archive)  oxtrel -t a.vrk\n"
+    "      --extract         extract, as with no mode option (for --json)   oxtrel --extract --json a.vrk\n"
     "  -C, --directory=DIR   put data in DIR, which must exist              oxtrel -C /tmp/out a.vrk\n"
     "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
     "  -O, --to-stdout       entries' contents to standard output, lines to standard error\n"
@@ -54,6 +58,7 @@ struct Arguments {
   CommandOptions options;
   const char* archive = nullptr;
   bool json = false;
+  bool extractGiven = false;  // --extract: the default mode, asked for by name
   bool quiet = false;
   int progress = -1;  // -1 automatic, 0 off, 1 forced
   std::string why;    // what was wrong, for ParseOutcome::usage
@@ -65,15 +70,16 @@ const char* modeOption(CommandMode mode) {
     case CommandMode::json: return "--json";
     case CommandMode::test: return "--test";
     case CommandMode::toStdout: return "--to-stdout";
-    case CommandMode::extract: break;
+    case CommandMode::extract: return "--extract";
   }
   return "";
 }
 
-// Records a mode option; two different ones cannot go together (--json refines --list).
+// Records a mode option; two different ones cannot go together. --json is not one: it refines
+// the mode (see parseArguments).
 bool setMode(Arguments& args, CommandMode mode) {
   CommandMode& current = args.options.mode;
-  if (current == mode || current == CommandMode::extract) {
+  if (current == mode || (current == CommandMode::extract && !args.extractGiven)) {
     current = mode;
     return true;
   }
@@ -112,10 +118,11 @@ std::string refusal(char** argv, const option* longOptions) {
 }
 
 ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
-  enum { kJson = 256, kProgress, kNoProgress, kVersion };
+  enum { kJson = 256, kExtract, kProgress, kNoProgress, kVersion };
   const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
                                 {"json", no_argument, nullptr, kJson},
                                 {"test", no_argument, nullptr, 't'},
+                                {"extract", no_argument, nullptr, kExtract},
                                 {"directory", required_argument, nullptr, 'C'},
                                 {"exclude", required_argument, nullptr, 'x'},
                                 {"to-stdout", no_argument, nullptr, 'O'},
@@ -136,12 +143,12 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
     switch (c) {
       case 1: operands.push_back(optarg); break;
       case 'l':
-        if (!setMode(args, args.json ? CommandMode::json : CommandMode::list)) return ParseOutcome::usage;
+        if (!setMode(args, CommandMode::list)) return ParseOutcome::usage;
         break;
-      case kJson:
-        if (args.options.mode == CommandMode::list) args.options.mode = CommandMode::json;
-        if (!setMode(args, CommandMode::json)) return ParseOutcome::usage;
-        args.json = true;
+      case kJson: args.json = true; break;
+      case kExtract:
+        if (!setMode(args, CommandMode::extract)) return ParseOutcome::usage;
+        args.extractGiven = true;
         break;
       case 't':
         if (!setMode(args, CommandMode::test)) return ParseOutcome::usage;
@@ -178,6 +185,12 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
       default: args.why = refusal(argv, longOptions); return ParseOutcome::usage;
     }
   }
+  // --json alone or with --list is the JSON listing; with another mode, that mode's outcomes.
+  CommandMode& mode = args.options.mode;
+  if (args.json && (mode == CommandMode::list || (mode == CommandMode::extract && !args.extractGiven)))
+    mode = CommandMode::json;
+  else
+    args.options.outcomesAsJson = args.json;
   for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);  // those after "--"
   if (operands.empty()) {
     args.why = "no archive given";
@@ -196,12 +209,16 @@ int run(Arguments& args) {
   Console console;
   console.quiet = args.quiet;
   console.json = options.mode == CommandMode::json;
-  // Standard output carries only data in these modes; every line goes to standard error.
-  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json) console.lines = stderr;
+  // Standard output carries only data or JSON in these modes; every line goes to standard error.
+  if (options.mode == CommandMode::toStdout || options.mode == CommandMode::json || options.outcomesAsJson)
+    console.lines = stderr;
+  // -O's outcomes join the lines on standard error: standard output carries the contents.
+  if (options.mode == CommandMode::toStdout && options.outcomesAsJson) console.listing = stderr;
   ProgressLine progress;
   if (args.progress == 1 || (args.progress == -1 && automatic)) {
     console.progress = &progress;
-    console.linesShareProgressTerminal = console.lines == stderr || platform::isTerminal(platform::StandardStream::output);
+    FILE* perEntry = options.outcomesAsJson ? console.listing : console.lines;
+    console.linesShareProgressTerminal = perEntry == stderr || platform::isTerminal(platform::StandardStream::output);
   }
   // A listing writes nothing that a signal could leave half done.
   if (!listing) catchStopSignals();

@@ -22,6 +22,8 @@ const char* verbOf(ErrorKind kind) {
 }  // namespace
 
 std::string message(const Error& error) {
+  if (error.kind == ErrorKind::notAnArchive)
+    return "not a .vrk archive (it looks like a " + error.where + ")";
   std::string text = verbOf(error.kind) + error.where;
   if (error.systemError != 0) {
     text += ": ";

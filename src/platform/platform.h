@@ -107,6 +107,15 @@ SystemError writeFully(NativeHandle file, std::span<const uint8_t> bytes, std::o
 // A hint that file will be read mostly front to back. Never fails.
 void adviseSequential(NativeHandle file);
 
+// A new file that no name reaches, open for reading and writing at any offset, gone when its
+// handle closes: its bytes live in memory where the system offers such files, else in the
+// system's temporary directory.
+SystemError createAnonymousFile(File& file);
+
+// A handle of its own to the file the C runtime descriptor fd has open; fd stays the caller's,
+// and reads by offset through the handle never move fd's position. EBADF when fd is not open.
+SystemError duplicateDescriptor(int fd, File& file);
+
 // ---- Directories ---------------------------------------------------------------------------
 
 // The working directory, as a handle the directory functions accept; never closed.

@@ -4,6 +4,7 @@
 //  - O_TMPFILE makes a file without a name, linked under its name once written (Linux 3.11;
 //    named by descriptor with AT_EMPTY_PATH, or through /proc/self/fd where that is refused);
 //  - copy_file_range copies ranges inside the kernel (Linux 4.5, across file systems 5.3);
+//  - memfd_create makes a file without a name whose bytes live in memory (Linux 3.17);
 //  - mremap grows a mapping without touching its pages again; MADV_HUGEPAGE asks for huge pages;
 //  - sched_getaffinity counts the CPUs this process may use.
 
@@ -150,6 +151,15 @@ std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions&
     range.offset += uint64_t(n);
     range.length -= uint64_t(n);
   }
+  return 0;
+}
+
+std::optional<SystemError> createMemoryFile(File& file) {
+  if (!allowed()) return std::nullopt;
+  int fd = memfd_create("oxtrel-archive", MFD_CLOEXEC);
+  // A kernel without it, or a filter refusing it: the temporary directory serves.
+  if (fd < 0) return std::nullopt;
+  file.reset(fd);
   return 0;
 }
 

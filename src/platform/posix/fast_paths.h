@@ -28,6 +28,9 @@ std::optional<SystemError> publishUnnamed(Publisher& publisher, int directory, c
 // memory), after clearing options.copyInKernel.
 std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options);
 
+// A file without a name whose bytes live in memory; nullopt where the system has none.
+std::optional<SystemError> createMemoryFile(File& file);
+
 // Grows or moves an existing mapping; false when the system cannot (the caller maps anew).
 bool remap(uint8_t* old, size_t oldLength, size_t length, uint8_t*& grown);
 

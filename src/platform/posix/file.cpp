@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/fast_paths.h"
 #include "platform/posix/posix_status.h"
 
 namespace oxtrel::platform {
@@ -90,6 +93,26 @@ void adviseSequential(NativeHandle file) {
 #else
   static_cast<void>(file);
 #endif
+}
+
+SystemError createAnonymousFile(File& file) {
+  if (std::optional<SystemError> made = fast::createMemoryFile(file)) return *made;
+  const char* directory = std::getenv("TMPDIR");
+  std::string pattern = std::string(directory && *directory ? directory : "/tmp") + "/.oxtrel-XXXXXX";
+  int fd = mkstemp(pattern.data());
+  if (fd < 0) return errno;
+  file.reset(fd);
+  // The name goes at once: the file lives as long as its descriptor.
+  unlink(pattern.c_str());
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return errno;
+  return 0;
+}
+
+SystemError duplicateDescriptor(int fd, File& file) {
+  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return errno;
+  file.reset(copy);
+  return 0;
 }
 
 }  // namespace oxtrel::platform

@@ -18,6 +18,8 @@ std::optional<SystemError> copyRange(int, FileRange&, PublishOptions& options) {
   return std::nullopt;
 }
 
+std::optional<SystemError> createMemoryFile(File&) { return std::nullopt; }
+
 bool remap(uint8_t*, size_t, size_t, uint8_t*&) { return false; }
 
 void adviseHugePages(uint8_t*, size_t) {}

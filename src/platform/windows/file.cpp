@@ -1,5 +1,7 @@
 // Files and positional transfers on Windows.
 
+#include <io.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -102,6 +104,39 @@ SystemError writeFully(NativeHandle file, std::span<const uint8_t> bytes, std::o
     if (put == 0) return EIO;
     done += put;
   }
+  return 0;
+}
+
+SystemError createAnonymousFile(File& file) {
+  wchar_t directory[MAX_PATH + 1];
+  DWORD length = GetTempPathW(MAX_PATH + 1, directory);
+  if (length == 0 || length > MAX_PATH) return lastError();
+  wchar_t path[MAX_PATH + 1];
+  // Makes the file under a fresh name; it is opened again below to go when its handle closes.
+  if (GetTempFileNameW(directory, L"oxt", 0, path) == 0) return lastError();
+  HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    SystemError error = lastError();
+    DeleteFileW(path);
+    return error;
+  }
+  file.reset(windows::nativeOf(handle));
+  return 0;
+}
+
+SystemError duplicateDescriptor(int fd, File& file) {
+  intptr_t borrowed = _get_osfhandle(fd);
+  if (borrowed == -1 || borrowed == -2) return EBADF;
+  // A file object of its own, so reads by offset leave the caller's position where it was; a
+  // handle that cannot be opened again (not a file on disk) is duplicated as it is.
+  HANDLE handle = ReOpenFile(reinterpret_cast<HANDLE>(borrowed), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (handle == INVALID_HANDLE_VALUE &&
+      !DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(borrowed), GetCurrentProcess(), &handle, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return lastError();
+  file.reset(windows::nativeOf(handle));
   return 0;
 }
 
