@@ -46,6 +46,7 @@ const char* kindName(oxtrel::ErrorKind kind) {
     case oxtrel::ErrorKind::notFound: return "notFound";
     case oxtrel::ErrorKind::stopped: return "stopped";
     case oxtrel::ErrorKind::notAnArchive: return "notAnArchive";
+    case oxtrel::ErrorKind::brokenEntries: return "brokenEntries";
   }
   return "error";
 }
@@ -386,6 +387,22 @@ PackTuple packList(const std::vector<std::tuple<std::string, std::optional<py::b
 
 oxtrel::PackSettings packSettings(bool compress, int level, unsigned jobs) { return {compress, level, jobs}; }
 
+// ("A" | "D" | "M", path) per change, sorted by path.
+std::vector<std::pair<std::string, py::bytes>> diffArchives(const OpenArchive& older, const OpenArchive& newer) {
+  auto before = older.get(), after = newer.get();
+  std::optional<oxtrel::Result<std::vector<oxtrel::ArchiveChange>>> changes;
+  {
+    py::gil_scoped_release released;
+    changes.emplace(oxtrel::diffArchives(*before, *after));
+  }
+  if (!*changes) fail((*changes).error());
+  std::vector<std::pair<std::string, py::bytes>> listed;
+  listed.reserve((*changes)->size());
+  for (const oxtrel::ArchiveChange& change : **changes)
+    listed.emplace_back(std::string(1, static_cast<char>(change.kind)), asBytes(change.path));
+  return listed;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_oxtrel, m) {
@@ -433,6 +450,7 @@ PYBIND11_MODULE(_oxtrel, m) {
       .def("size", [](EntryFile& file) { auto guard = lockReader(file); return oxtrel::decodedSize(*file.reader); })
       .def("close", &closeEntryFile);
   m.def("open", &openArchive);
+  m.def("diff", &diffArchives);
   m.def("open_descriptor", &openDescriptor);
   m.def("open_memory", &openMemory);
   m.def("pack_directory", [](const std::string& directory, const std::string& archive, bool compress, int level,

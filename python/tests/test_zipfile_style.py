@@ -5,6 +5,7 @@ import contextlib
 import errno
 import os
 import pathlib
+import pickle
 import zipfile
 
 import pytest
@@ -121,6 +122,8 @@ def test_the_system_refusing_an_open_is_the_standard_oserror_subclass(both, tmp_
         assert isinstance(error, oxtrel.OpenError) and isinstance(error, oxtrel.Error)
         assert (error.errno, error.strerror, error.filename) == (number, os.strerror(number), path)
         assert str(error) == f"cannot open {path}: {os.strerror(number)}"
+        again = pickle.loads(pickle.dumps(error))
+        assert (type(again), again.errno, again.filename, str(again)) == (type(error), number, path, str(error))
     assert oxtrel.is_archive(path) is False
 
 
