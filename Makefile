@@ -46,9 +46,11 @@ sample: programs
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The prefix is configured, not only given to --install: the Python package's place depends on it.
 install: programs
+	cmake $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
-	cmake --install $(BUILD) --prefix "$(PREFIX)"
+	cmake --install $(BUILD)
 
 # Release artifacts and their checksums in dist/: see README "Building a release".
 dist: windows
@@ -92,6 +94,7 @@ bench:
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DOXTREL_TESTS=OFF >/dev/null
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	python3 bench/run_bench.py --build $(RELEASE_BUILD) $(BENCH_ARGS)
+	python3 bench/diff_bench.py --build $(RELEASE_BUILD) $(BENCH_ARGS)
 
 bench-quick:
 	@$(MAKE) --no-print-directory bench BENCH_ARGS=--quick

@@ -25,7 +25,8 @@ target_compile_features(oxtrel_static INTERFACE cxx_std_20)
 install(TARGETS oxtrel_shared oxtrel_static EXPORT oxtrelTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES include/oxtrel/archive.h include/oxtrel/compression.h include/oxtrel/entry_reader.h include/oxtrel/export.h
+install(FILES include/oxtrel/archive.h include/oxtrel/compression.h include/oxtrel/diff.h include/oxtrel/entry_reader.h
+              include/oxtrel/export.h
               include/oxtrel/extract.h include/oxtrel/jobs.h include/oxtrel/oxtrel.h include/oxtrel/pack.h
               include/oxtrel/result.h ${PROJECT_BINARY_DIR}/include/oxtrel/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/oxtrel)

@@ -8,7 +8,7 @@ _oxtrel() {
     -x|--exclude|-j|--jobs) return ;;
   esac
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W '-l --list --json -t --test -C --directory= -x --exclude= -O --to-stdout
+    COMPREPLY=($(compgen -W '-l --list --json --diff -t --test -C --directory= -x --exclude= -O --to-stdout
       -k --keep-existing -q --quiet -j --jobs= --progress --no-progress -h --help --version' -- "$cur"))
     [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace
     return

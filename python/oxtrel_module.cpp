@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +83,35 @@ OpenArchive openArchive(const std::string& path) {
   return {std::make_shared<const oxtrel::Archive>(std::move(opened->value()))};
 }
 
+OpenArchive adopt(oxtrel::Result<oxtrel::Archive>& opened, const std::string& name) {
+  if (!opened) fail(opened.error(), name);
+  return {std::make_shared<const oxtrel::Archive>(std::move(opened.value()))};
+}
+
+// A descriptor the caller keeps; the archive reads through its own duplicate.
+OpenArchive openDescriptor(int fd, const std::string& name) {
+  std::optional<oxtrel::Result<oxtrel::Archive>> opened;
+  {
+    py::gil_scoped_release released;
+    opened.emplace(oxtrel::openArchiveFromDescriptor(fd, name));
+  }
+  return adopt(*opened, name);
+}
+
+// A buffer's bytes; the archive keeps its own copy, so the buffer may change or go afterwards.
+OpenArchive openMemory(const py::buffer& contents, const std::string& name) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(contents.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0) throw py::error_already_set();
+  std::optional<oxtrel::Result<oxtrel::Archive>> opened;
+  {
+    py::gil_scoped_release released;
+    opened.emplace(oxtrel::openArchiveFromMemory(
+        std::span<const uint8_t>(static_cast<const uint8_t*>(view.buf), size_t(view.len)), name));
+  }
+  PyBuffer_Release(&view);
+  return adopt(*opened, name);
+}
+
 size_t entryCount(const OpenArchive& open) { return oxtrel::entryCount(*open.get()); }
 
 EntryTuple entryTuple(const oxtrel::Entry& e) {
@@ -132,6 +163,108 @@ py::bytes readEntry(const OpenArchive& open, size_t index) {
   }
   if (!*bytes) fail(bytes->error(), oxtrel::archivePath(*archive));
   return py::bytes(reinterpret_cast<const char*>((*bytes)->data()), (*bytes)->size());
+}
+
+// One entry's contents, read as they are asked for. It shares the archive, so it keeps reading
+// after Archive.close() until it is closed itself. Its lock keeps two threads from moving one
+// reader at once; it is taken without the GIL, so a thread waiting for it never holds the GIL.
+struct EntryFile {
+  std::shared_ptr<const oxtrel::Archive> archive;
+  std::optional<oxtrel::EntryReader> reader;  // none once closed
+  std::mutex lock;
+};
+
+std::unique_lock<std::mutex> lockReader(EntryFile& file) {
+  std::unique_lock<std::mutex> guard(file.lock, std::defer_lock);
+  {
+    py::gil_scoped_release released;
+    guard.lock();
+  }
+  if (!file.reader) throw Failure{"invalidArgument", "I/O operation on closed file."};
+  return guard;
+}
+
+std::unique_ptr<EntryFile> openEntryFile(const OpenArchive& open, size_t index) {
+  auto archive = open.get();
+  if (index >= oxtrel::entryCount(*archive)) throw Failure{"invalidArgument", "no entry number " + std::to_string(index)};
+  std::optional<oxtrel::Result<oxtrel::EntryReader>> opened;
+  {
+    py::gil_scoped_release released;
+    opened.emplace(oxtrel::openEntryReader(*archive, oxtrel::entryAt(*archive, index)));
+  }
+  if (!*opened) fail(opened->error(), oxtrel::archivePath(*archive));
+  auto file = std::make_unique<EntryFile>();
+  file->archive = std::move(archive);
+  file->reader.emplace(std::move(opened->value()));
+  return file;
+}
+
+size_t readInto(EntryFile& file, const py::object& target) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(target.ptr(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) != 0) throw py::error_already_set();
+  std::unique_ptr<Py_buffer, void (*)(Py_buffer*)> held(&view, PyBuffer_Release);
+  auto guard = lockReader(file);
+  std::optional<oxtrel::Result<size_t>> got;
+  {
+    py::gil_scoped_release released;
+    got.emplace(oxtrel::read(*file.reader, std::span<std::byte>(static_cast<std::byte*>(view.buf), size_t(view.len))));
+  }
+  if (!*got) fail(got->error(), oxtrel::archivePath(*file.archive));
+  return **got;
+}
+
+// The rest of the contents in one bytes object, filled in place: the size announced is only a
+// hint (a damaged payload may give fewer bytes), so the object grows as the bytes come.
+py::bytes readAll(EntryFile& file) {
+  constexpr size_t kFirstAllocation = size_t(64) << 20;
+  auto guard = lockReader(file);
+  const uint64_t position = oxtrel::position(*file.reader);
+  const uint64_t size = oxtrel::decodedSize(*file.reader);
+  size_t capacity = size_t(std::min<uint64_t>(size > position ? size - position : 0, kFirstAllocation)) + 1;
+  PyObject* out = PyBytes_FromStringAndSize(nullptr, Py_ssize_t(capacity));
+  if (!out) throw py::error_already_set();
+  size_t filled = 0;
+  for (;;) {
+    if (filled == capacity) {
+      capacity *= 2;
+      if (_PyBytes_Resize(&out, Py_ssize_t(capacity)) != 0) throw py::error_already_set();
+    }
+    std::optional<oxtrel::Result<size_t>> got;
+    {
+      py::gil_scoped_release released;
+      got.emplace(oxtrel::read(*file.reader, std::span<std::byte>(
+                                                 reinterpret_cast<std::byte*>(PyBytes_AS_STRING(out)) + filled,
+                                                 capacity - filled)));
+    }
+    if (!*got) {
+      Py_DECREF(out);
+      fail(got->error(), oxtrel::archivePath(*file.archive));
+    }
+    if (**got == 0) break;
+    filled += **got;
+  }
+  if (_PyBytes_Resize(&out, Py_ssize_t(filled)) != 0) throw py::error_already_set();
+  return py::reinterpret_steal<py::bytes>(out);
+}
+
+void seekTo(EntryFile& file, uint64_t target) {
+  auto guard = lockReader(file);
+  std::optional<oxtrel::Status> moved;
+  {
+    py::gil_scoped_release released;  // going back in a compressed entry inflates it again
+    moved.emplace(oxtrel::seek(*file.reader, target));
+  }
+  if (!*moved) fail(moved->error(), oxtrel::archivePath(*file.archive));
+}
+
+void closeEntryFile(EntryFile& file) {
+  std::unique_lock<std::mutex> guard(file.lock, std::defer_lock);
+  {
+    py::gil_scoped_release released;
+    guard.lock();
+  }
+  file.reader.reset();
+  file.archive.reset();
 }
 
 const char* eventName(oxtrel::ExtractEventKind kind) {
@@ -253,6 +386,22 @@ PackTuple packList(const std::vector<std::tuple<std::string, std::optional<py::b
 
 oxtrel::PackSettings packSettings(bool compress, int level, unsigned jobs) { return {compress, level, jobs}; }
 
+// ("A" | "D" | "M", path) per change, sorted by path.
+std::vector<std::pair<std::string, py::bytes>> diffArchives(const OpenArchive& older, const OpenArchive& newer) {
+  auto before = older.get(), after = newer.get();
+  std::optional<oxtrel::Result<std::vector<oxtrel::ArchiveChange>>> changes;
+  {
+    py::gil_scoped_release released;
+    changes.emplace(oxtrel::diffArchives(*before, *after));
+  }
+  if (!*changes) fail((*changes).error());
+  std::vector<std::pair<std::string, py::bytes>> listed;
+  listed.reserve((*changes)->size());
+  for (const oxtrel::ArchiveChange& change : **changes)
+    listed.emplace_back(std::string(1, static_cast<char>(change.kind)), asBytes(change.path));
+  return listed;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_oxtrel, m) {
@@ -287,8 +436,22 @@ PYBIND11_MODULE(_oxtrel, m) {
              settings.testOnly = testOnly;
              return extractEntries(open, settings);
            })
+      .def("open_entry", &openEntryFile)
       .def("close", [](OpenArchive& open) { open.archive.reset(); });
+  py::class_<EntryFile>(m, "EntryFile")
+      .def("readinto", &readInto)
+      .def("read_all", &readAll)
+      .def("seek", &seekTo)
+      .def("tell", [](EntryFile& file) {
+             auto guard = lockReader(file);
+             return oxtrel::position(*file.reader);
+           })
+      .def("size", [](EntryFile& file) { auto guard = lockReader(file); return oxtrel::decodedSize(*file.reader); })
+      .def("close", &closeEntryFile);
   m.def("open", &openArchive);
+  m.def("diff", &diffArchives);
+  m.def("open_descriptor", &openDescriptor);
+  m.def("open_memory", &openMemory);
   m.def("pack_directory", [](const std::string& directory, const std::string& archive, bool compress, int level,
                              unsigned jobs) { return packTree(directory, archive, packSettings(compress, level, jobs)); });
   m.def("pack_entries",

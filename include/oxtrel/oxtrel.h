@@ -4,6 +4,7 @@
 
 #include <oxtrel/archive.h>
 #include <oxtrel/compression.h>
+#include <oxtrel/diff.h>
 #include <oxtrel/entry_reader.h>
 #include <oxtrel/extract.h>
 #include <oxtrel/jobs.h>

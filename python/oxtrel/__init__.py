@@ -22,7 +22,7 @@ import collections.abc
 import dataclasses
 import io
 import os
-from typing import BinaryIO, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import BinaryIO, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 from . import _oxtrel
 
@@ -129,6 +129,7 @@ def _os_error(base, number: int, message: str, filename: str) -> Error:
             name = base.__name__[:-len("Error")] + chosen.__name__
             cls = type(name, (base, chosen), {"__module__": __name__, "__doc__": base.__doc__})
             _COMBINED[(base, chosen)] = cls
+            globals()[name] = cls  # reachable by name, so it pickles
     error = cls(number, os.strerror(number), filename or None)
     error._message = message
     return error
@@ -595,6 +596,37 @@ def is_archive(file: Union[str, bytes, os.PathLike, BinaryIO]) -> bool:
     finally:
         if position is not None:
             file.seek(position)
+
+
+class Change(NamedTuple):
+    """One path that differs between two archives, as `oxtrel --diff` prints it."""
+
+    kind: str  # "A" added (in the new archive only), "D" removed (in the old only), "M" modified
+    path: str  # as Entry.path gives it
+
+
+def diff(old: Union[Archive, str, bytes, os.PathLike, BinaryIO],
+         new: Union[Archive, str, bytes, os.PathLike, BinaryIO]) -> List[Change]:
+    """What changed from old to new, by the contents an extraction of each leaves on disk: one
+    Change per path added, removed or modified, sorted by path in byte order; [] when both hold the
+    same files. Each is an open Archive or anything open() takes (then opened and closed here).
+    Where several records share a path the last in table order counts; unnamed records take no
+    part. Stored bytes are compared first; only where compressed payloads differ are the contents
+    inflated, streaming. Raises UnpackError, TruncatedError or ReadError naming the first entry
+    present in both whose contents cannot be read."""
+    opened = []
+    try:
+        archives = []
+        for archive in (old, new):
+            if not isinstance(archive, Archive):
+                archive = open(archive)
+                opened.append(archive)
+            archives.append(archive)
+        changes = _call(_oxtrel.diff, archives[0]._native, archives[1]._native)
+    finally:
+        for archive in opened:
+            archive.close()
+    return [Change(kind, os.fsdecode(path)) for kind, path in changes]
 
 
 def pack(directory: Union[str, bytes, os.PathLike], archive: Union[str, bytes, os.PathLike], compress: bool = False,

@@ -1,6 +1,6 @@
 import io
 import os
-from typing import BinaryIO, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import BinaryIO, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 __version__: str
 
@@ -92,6 +92,12 @@ class Archive:
 
 def open(file: Union[_Path, BinaryIO]) -> Archive: ...
 def is_archive(file: Union[_Path, BinaryIO]) -> bool: ...
+
+class Change(NamedTuple):
+    kind: str  # "A", "D" or "M"
+    path: str
+
+def diff(old: Union[Archive, _Path, BinaryIO], new: Union[Archive, _Path, BinaryIO]) -> List[Change]: ...
 def pack(directory: _Path, archive: _Path, compress: bool = ..., level: Optional[int] = ...,
          jobs: Optional[int] = ...) -> PackReport: ...
 def pack_entries(entries: Iterable[Tuple[_Pattern, Union[bytes, bytearray, memoryview, _Path]]], archive: _Path,

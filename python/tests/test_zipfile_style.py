@@ -1,9 +1,11 @@
 """The zipfile-style surface: one tree packed as a .vrk and written as a zip must answer alike;
 arguments, errors and reports as Python users expect them."""
 
+import contextlib
 import errno
 import os
 import pathlib
+import pickle
 import zipfile
 
 import pytest
@@ -120,6 +122,8 @@ def test_the_system_refusing_an_open_is_the_standard_oserror_subclass(both, tmp_
         assert isinstance(error, oxtrel.OpenError) and isinstance(error, oxtrel.Error)
         assert (error.errno, error.strerror, error.filename) == (number, os.strerror(number), path)
         assert str(error) == f"cannot open {path}: {os.strerror(number)}"
+        again = pickle.loads(pickle.dumps(error))
+        assert (type(again), again.errno, again.filename, str(again)) == (type(error), number, path, str(error))
     assert oxtrel.is_archive(path) is False
 
 
@@ -177,3 +181,182 @@ def test_pack_takes_its_arguments_by_keyword_and_jobs_default_to_every_cpu(tmp_p
             oxtrel.pack(source, tmp_path / "d.vrk", compress=True, level=9, jobs=0)]
     assert len({(r.files, r.bytes_out) for r in made}) == 1
     assert len({(tmp_path / n).read_bytes() for n in ("k.vrk", "p.vrk", "d.vrk")}) == 1
+
+
+def _operations(rng, size):
+    """A random script of file operations, as (name, arguments)."""
+    ops = []
+    for _ in range(40):
+        kind = rng.choice(["read", "read", "readinto", "readline", "seek", "seek", "tell", "readall"])
+        if kind == "read":
+            ops.append(("read", (rng.choice([0, 1, 7, 4096, 65536, 200000, size + 5]),)))
+        elif kind == "readinto":
+            ops.append(("readinto", (rng.choice([1, 100, 70000]),)))
+        elif kind == "seek":
+            whence = rng.choice([os.SEEK_SET, os.SEEK_CUR, os.SEEK_END])
+            ops.append(("seek", (rng.randrange(-size - 10, size + 10), whence)))
+        else:
+            ops.append((kind, ()))
+    return ops
+
+
+def _apply(f, op):
+    kind, args = op
+    if kind == "readinto":
+        buffer = bytearray(args[0])
+        count = f.readinto(buffer)
+        return count, bytes(buffer[:count])
+    if kind == "readall":
+        return f.read()
+    return getattr(f, kind)(*args)
+
+
+def test_open_streams_and_seeks_as_zipfile_entry_files_do(both):
+    import random
+    vrk, zip_path = both
+    rng = random.Random(7)
+    with oxtrel.open(vrk) as a, zipfile.ZipFile(zip_path) as z:
+        for name, data in TREE.items():
+            for round_ in range(3):
+                ops = _operations(rng, len(data))
+                with a.open(name) as mine, z.open(name) as theirs:
+                    assert (mine.readable(), mine.seekable(), mine.name) == (True, True, name)
+                    for op in ops:
+                        # zipfile stops a seek at either end; so does oxtrel.
+                        assert _apply(mine, op) == _apply(theirs, op), (name, op)
+                assert mine.closed
+                with pytest.raises(ValueError):
+                    mine.read(1)
+
+
+def test_an_entry_file_outlives_the_archive_and_reports_damage_at_its_end(tmp_path):
+    vrk = tmp_path / "tree.vrk"
+    oxtrel.pack_entries(TREE.items(), vrk, compress=True)
+    a = oxtrel.open(vrk)
+    f = a.open(a.getinfo("sounds/a.wav"))
+    lines = a.open("readme.txt")
+    a.close()
+    with pytest.raises(ValueError, match="closed"):
+        a.open("readme.txt")
+    assert f.read() == TREE["sounds/a.wav"] and f.read() == b""
+    assert list(lines) == TREE["readme.txt"].splitlines(keepends=True)
+    f.close()
+    with pytest.raises(TypeError):
+        oxtrel.open(vrk).open(3)
+
+    with oxtrel.open(vrk) as a:
+        victim = a.getinfo("textures/sky/Cloud.dds")
+    data = bytearray(vrk.read_bytes())
+    end = victim.offset + victim.stored_size
+    data[end - 2:end] = bytes(b ^ 0xFF for b in data[end - 2:end])  # the checksum's last bytes
+    vrk.write_bytes(bytes(data))
+    with oxtrel.open(vrk) as a, a.open(victim.path) as f:
+        assert f.read(1000) == TREE[victim.path][:1000]
+        with pytest.raises(oxtrel.UnpackError):
+            while f.read(1 << 16):
+                pass
+
+
+def test_two_threads_read_their_own_entry_files(both):
+    import threading
+    vrk, _ = both
+    failures = []
+    with oxtrel.open(vrk) as a:
+        def reader(name):
+            for _ in range(20):
+                with a.open(name) as f:
+                    got = b"".join(iter(lambda: f.read(5000), b""))
+                if got != TREE[name]:
+                    failures.append(name)
+        threads = [threading.Thread(target=reader, args=(n,)) for n in ("sounds/a.wav", "textures/sky/Cloud.dds")]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    assert failures == []
+
+
+def test_memory_stays_flat_while_streaming_a_large_entry(tmp_path):
+    # Peak resident memory of a fresh interpreter reading a 96 MiB compressed entry in 1 MiB
+    # pieces, against its peak once the archive is open: the entry never sits in memory.
+    import subprocess
+    import sys
+    source = tmp_path / "big.bin"
+    with source.open("wb") as out:
+        piece = bytes(range(256)) * 4096
+        for _ in range(96):
+            out.write(piece)
+    vrk = tmp_path / "big.vrk"
+    oxtrel.pack_entries([("big.bin", source)], vrk, compress=True)
+    script = ("import resource, sys, oxtrel\n"
+              "a = oxtrel.open(sys.argv[1])\n"
+              "f = a.open('big.bin'); f.read(1 << 20)\n"
+              "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+              "total = 1 << 20\n"
+              "while True:\n"
+              "    piece = f.read(1 << 20)\n"
+              "    if not piece: break\n"
+              "    total += len(piece)\n"
+              "print(total, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)\n")
+    run = subprocess.run([sys.executable, "-c", script, str(vrk)], capture_output=True, text=True, check=True,
+                         env=dict(os.environ))
+    total, grown_kib = map(int, run.stdout.split())
+    assert total == 96 << 20
+    assert grown_kib < 16 << 10, f"peak grew by {grown_kib} KiB while streaming"
+
+
+@pytest.mark.parametrize("how", ["descriptor", "seeked descriptor", "BytesIO", "bytearray reader"])
+def test_open_takes_binary_file_objects(both, how):
+    import io
+    vrk, _ = both
+    data = vrk.read_bytes()
+    if how == "descriptor":
+        file = vrk.open("rb")
+    elif how == "seeked descriptor":  # the archive starts where the file stands
+        file = open_at(vrk, b"JUNK" * 3)
+    elif how == "BytesIO":
+        file = io.BytesIO(data)
+    else:
+        class Reader:
+            def read(self):
+                return bytearray(data)
+        file = Reader()
+    with file if hasattr(file, "close") else contextlib.nullcontext(file) as given:
+        assert oxtrel.is_archive(given)
+        with oxtrel.open(given) as a:
+            assert sorted(a.namelist()) == sorted(TREE)
+            with a.open("meshes/rock.nif") as f:
+                assert f.read() == TREE["meshes/rock.nif"]
+            if isinstance(given, io.BytesIO):
+                given.seek(0)
+                given.write(b"\0" * len(data))  # the archive holds its own copy
+                assert a.read("readme.txt") == TREE["readme.txt"]
+
+
+def open_at(vrk, prefix):
+    import tempfile
+    file = tempfile.TemporaryFile()
+    file.write(prefix + vrk.read_bytes())
+    file.seek(len(prefix))
+    return file
+
+
+@pytest.mark.parametrize("given, answer", [
+    (lambda d: d / "absent.vrk", False),
+    (lambda d: d, False),
+    (lambda d: d / "tree.zip", False),
+    (lambda d: __import__("io").BytesIO(b"not an archive at all"), False),
+    (lambda d: d / "tree.vrk", True),
+    (lambda d: os.fsencode(d / "tree.vrk"), True),
+])
+def test_is_archive_answers_without_raising(both, tmp_path, given, answer):
+    assert oxtrel.is_archive(given(tmp_path)) is answer
+
+
+def test_is_archive_and_open_refuse_what_is_not_a_path_or_a_binary_file(tmp_path):
+    import io
+    for wrong in (3, None, io.StringIO("x"), [b"x"]):
+        with pytest.raises(TypeError, match="file must be"):
+            oxtrel.open(wrong)
+        with pytest.raises(TypeError):
+            oxtrel.is_archive(wrong)

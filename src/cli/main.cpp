@@ -10,6 +10,7 @@
 
 #include "cli/command_run.h"
 #include "cli/console_lines.h"
+#include "cli/diff_run.h"
 #include "cli/progress_line.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
@@ -31,13 +32,17 @@ const char kHelp[] =
     "\n"
     "  -l, --list            list entries, sizes and totals; write nothing  oxtrel -l a.vrk\n"
     "      --json            JSON Lines: alone or with --list, one object per record; with --test,\n"
-    "                        --to-stdout (on standard error) or --extract, one per entry's outcome\n"
+    "                        --to-stdout (on standard error) or --extract, one per entry's outcome;\n"
+    "                        with --diff, one per change\n"
     "                                                                       oxtrel --json a.vrk\n"
     "  -t, --test            read and check every entry; write nothing (a stored entry has no\n"
     "                        checksum: only that it lies inside the archive)  oxtrel -t a.vrk\n"
     "      --extract         extract, as with no mode option (for --json)   oxtrel --extract --json a.vrk\n"
     "  -C, --directory=DIR   put data in DIR, made with parents if missing  oxtrel -C /tmp/out a.vrk\n"
     "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
+    "      --diff OLD NEW    compare two archives by content: A, D or M and the path for each\n"
+    "                        entry added, removed or modified, sorted by path; PATTERNs after\n"
+    "                        them and -x narrow it           oxtrel --diff old.vrk new.vrk\n"
     "  -O, --to-stdout       entries' contents to standard output, lines to standard error\n"
     "                                                                       oxtrel -O a.vrk 'ui/logo.dds' > logo.dds\n"
     "  -k, --keep-existing   never replace a file that exists               oxtrel -k a.vrk\n"
@@ -50,7 +55,8 @@ const char kHelp[] =
     "      --version         print the version and exit\n"
     "\n"
     "Exit status: 0 nothing reported; 1 any Warning or Error line, the archive cannot be read, a\n"
-    "pattern matched nothing, or standard output could not be written; 2 wrong usage; 3 out of memory.\n";
+    "pattern matched nothing, or standard output could not be written; 2 wrong usage; 3 out of memory.\n"
+    "With --diff: 0 when both archives hold the same files, 1 when they differ or cannot be read.\n";
 
 enum class ParseOutcome { run, help, version, usage };
 
@@ -60,6 +66,8 @@ struct Arguments {
   bool json = false;
   bool extractGiven = false;  // --extract: the default mode, asked for by name
   bool quiet = false;
+  bool diff = false;              // compare the first two operands; the rest are patterns
+  const char* newer = nullptr;    // with --diff, the archive compared with `archive`
   int progress = -1;  // -1 automatic, 0 off, 1 forced
   std::string why;    // what was wrong, for ParseOutcome::usage
 };
@@ -117,10 +125,35 @@ std::string refusal(char** argv, const option* longOptions) {
   return "unknown option '" + std::string(written) + "'";
 }
 
+// --diff reads two archives and writes nothing: of the other options it takes patterns, -x and
+// --json (and ignores -q and the progress options).
+ParseOutcome checkDiffArguments(Arguments& args, const std::vector<const char*>& operands) {
+  const CommandOptions& o = args.options;
+  const char* other = o.mode != CommandMode::extract ? modeOption(o.mode)
+                      : args.extractGiven            ? "--extract"
+                      : !o.directory.empty()         ? "--directory"
+                      : o.keepExisting               ? "--keep-existing"
+                      : o.jobs != 0                  ? "--jobs"
+                                                     : nullptr;
+  if (other) {
+    args.why = std::string("--diff and ") + other + " cannot go together";
+    return ParseOutcome::usage;
+  }
+  if (operands.size() < 2) {
+    args.why = "--diff needs two archives";
+    return ParseOutcome::usage;
+  }
+  args.archive = operands[0];
+  args.newer = operands[1];
+  args.options.includes.assign(operands.begin() + 2, operands.end());
+  return ParseOutcome::run;
+}
+
 ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
-  enum { kJson = 256, kExtract, kProgress, kNoProgress, kVersion };
+  enum { kJson = 256, kExtract, kProgress, kNoProgress, kVersion, kDiff };
   const option longOptions[] = {{"list", no_argument, nullptr, 'l'},
                                 {"json", no_argument, nullptr, kJson},
+                                {"diff", no_argument, nullptr, kDiff},
                                 {"test", no_argument, nullptr, 't'},
                                 {"extract", no_argument, nullptr, kExtract},
                                 {"directory", required_argument, nullptr, 'C'},
@@ -166,6 +199,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
         break;
       case 'x': args.options.excludes.emplace_back(optarg); break;
       case 'k': args.options.keepExisting = true; break;
+      case kDiff: args.diff = true; break;
       case 'q': args.quiet = true; break;
       case 'j':
         if (!parseJobOption(optarg, args.options.jobs)) {
@@ -185,13 +219,14 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
       default: args.why = refusal(argv, longOptions); return ParseOutcome::usage;
     }
   }
+  for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);  // those after "--"
+  if (args.diff) return checkDiffArguments(args, operands);
   // --json alone or with --list is the JSON listing; with another mode, that mode's outcomes.
   CommandMode& mode = args.options.mode;
   if (args.json && (mode == CommandMode::list || (mode == CommandMode::extract && !args.extractGiven)))
     mode = CommandMode::json;
   else
     args.options.outcomesAsJson = args.json;
-  for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);  // those after "--"
   if (operands.empty()) {
     args.why = "no archive given";
     return ParseOutcome::usage;
@@ -203,6 +238,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& args) {
 
 int run(Arguments& args) {
   const CommandOptions& options = args.options;
+  if (args.diff) return runDiff(args.archive, args.newer, {options.includes, options.excludes, args.json}, stdout, stderr);
   bool listing = options.mode == CommandMode::list || options.mode == CommandMode::json;
   bool automatic = !listing && platform::isTerminal(platform::StandardStream::error) && (!platform::isTerminal(platform::StandardStream::output) || args.quiet);
 
