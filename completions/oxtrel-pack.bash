@@ -7,8 +7,11 @@ _oxtrel_pack() {
     COMPREPLY=($(compgen -W '1 2 3 4 5 6 7 8 9 10 11 12' -- "$cur"))
     return
   fi
+  if [[ $prev == --remove ]]; then
+    return  # a pattern, not a file name
+  fi
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W '-z --compress --level -h --help --version' -- "$cur"))
+    COMPREPLY=($(compgen -W '-z --compress --level -h --help --version --update --remove --to --drop-broken' -- "$cur"))
     return
   fi
   compopt -o filenames

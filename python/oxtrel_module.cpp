@@ -46,6 +46,7 @@ const char* kindName(oxtrel::ErrorKind kind) {
     case oxtrel::ErrorKind::notFound: return "notFound";
     case oxtrel::ErrorKind::stopped: return "stopped";
     case oxtrel::ErrorKind::notAnArchive: return "notAnArchive";
+    case oxtrel::ErrorKind::brokenEntries: return "brokenEntries";
   }
   return "error";
 }

@@ -21,7 +21,9 @@ namespace {
 using namespace oxtrel::testing;
 
 const std::string kUsage =
-    "Usage: oxtrel-pack [-z|--compress] [--level N] [-j|--jobs N] <archive> <directory>\n";
+    "Usage: oxtrel-pack [-z|--compress] [--level N] [-j|--jobs N] <archive> <directory>\n"
+    "       oxtrel-pack --update [--remove PATTERN]... [--to NEW] [--drop-broken] [--level N]\n"
+    "                   [-j|--jobs N] <archive> [<directory>]\n";
 
 TEST(PackCli, WrongArgumentsPrintWhyAndUsageOnStderrAndExit2) {
   ScratchDir dir;
@@ -31,6 +33,10 @@ TEST(PackCli, WrongArgumentsPrintWhyAndUsageOnStderrAndExit2) {
       {"-z", "--level", "0", "a.vrk", "tree"}, {"-z", "--level", "13", "a.vrk", "tree"},
       {"-z", "--level", "6x", "a.vrk", "tree"}, {"--level", "6", "a.vrk", "tree"}, {"-z", "--level"},
       {"-j", "0", "a.vrk", "tree"}, {"--jobs=65", "a.vrk", "tree"}, {"-j", "two", "a.vrk", "tree"}, {"-z", "-j"},
+      // Updating: options that mean nothing without --update, --compress with it, operands.
+      {"--remove", "x", "a.vrk", "tree"}, {"--to", "b.vrk", "a.vrk", "tree"}, {"--drop-broken", "a.vrk", "tree"},
+      {"--update", "-z", "a.vrk", "tree"}, {"--update", "a.vrk"}, {"--update"}, {"--update", "a.vrk", "tree", "x"},
+      {"--update", "--to=", "a.vrk", "tree"}, {"--update", "--remove"}, {"--update", "--level=0", "a.vrk", "tree"},
   };
   for (const auto& args : wrong) {
     ProcessResult r = runPack(args, dir.path);
@@ -245,6 +251,60 @@ TEST(PackCli, StopSignalsLeaveNothingAndDeadRunsTemporariesAreSwept) {
   }
   EXPECT_EQ(readFile(dir / "out/.oxtrel-pack-mine"), bytesOf("a user's file"));
   close(held);
+}
+
+// --update: one summary line; notes and a refusal one line each on stderr, exit 1, the archive
+// untouched; the permission bits kept; --to leaves the archive alone, and --to naming the
+// archive through a link updates it in place.
+TEST(PackCli, UpdateAddsReplacesRemovesAndRefusesInOneLine) {
+  ScratchDir dir;
+  writeTree(dir / "tree", {{"a.txt", "12345"}, {"sub/b.txt", "678"}, {"sub/c.txt", "9"}});
+  ASSERT_EQ(runPack({"-z", "a.vrk", "tree"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(chmod((dir / "a.vrk").c_str(), 0640), 0);
+  writeTree(dir / "edits", {{"sub/b.txt", "new b"}, {"d/e.txt", "e"}});
+
+  ProcessResult r = runPack({"--update", "--remove", "sub/c.txt", "--level=9", "-j2", "a.vrk", "edits"}, dir.path);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "a.vrk: 3 files in 3 folders (1 kept, 1 replaced, 1 added, 1 removed, 0 dropped), 6 bytes in, " +
+                       std::to_string(readFile(dir / "a.vrk").size()) + " bytes out\n");
+  struct stat st{};
+  ASSERT_EQ(stat((dir / "a.vrk").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  ProcessResult listed = runOxtrel({"-l", "a.vrk"}, dir.path);
+  EXPECT_NE(listed.out.find("data\\d\\e.txt"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("c.txt"), std::string::npos) << listed.out;
+
+  const Bytes updated = readFile(dir / "a.vrk");
+  ASSERT_EQ(symlink("a.vrk", (dir / "link.vrk").c_str()), 0);
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  writeTree(dir / "twin", {{"D/E.TXT", "twin"}});
+  const std::vector<Refusal> refusals = {
+      {{"--update", "a.vrk", "twin"},
+       "oxtrel-pack: 'twin/D/E.TXT' and 'd/e.txt' have the same name hash"},
+      {{"--update", "--remove", "nothing", "a.vrk"}, "oxtrel-pack: no entry matches nothing (nothing was removed)\n"},
+      {{"--update", "--remove", "a.txt", "missing.vrk"}, "oxtrel-pack: cannot open missing.vrk: No such file or directory\n"},
+  };
+  for (const Refusal& refusal : refusals) {
+    ProcessResult refused = runPack(refusal.args, dir.path);
+    EXPECT_EQ(refused.exitStatus, 1) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_TRUE(refused.err.starts_with(refusal.err)) << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_EQ(readFile(dir / "a.vrk"), updated);
+  }
+
+  ProcessResult elsewhere = runPack({"--update", "--remove", "a.txt", "--to", "b.vrk", "a.vrk"}, dir.path);
+  EXPECT_EQ(elsewhere.exitStatus, 0) << elsewhere.err;
+  EXPECT_TRUE(elsewhere.out.starts_with("b.vrk: 2 files in 2 folders (2 kept, 0 replaced, 0 added, 1 removed"));
+  EXPECT_EQ(readFile(dir / "a.vrk"), updated);
+  ProcessResult throughLink = runPack({"--update", "--remove", "a.txt", "--to", "link.vrk", "a.vrk"}, dir.path);
+  EXPECT_EQ(throughLink.exitStatus, 0) << throughLink.err;
+  EXPECT_EQ(readFile(dir / "a.vrk"), readFile(dir / "b.vrk"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.vrk"));
 }
 
 }  // namespace

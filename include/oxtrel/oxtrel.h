@@ -10,4 +10,5 @@
 #include <oxtrel/jobs.h>
 #include <oxtrel/pack.h>
 #include <oxtrel/result.h>
+#include <oxtrel/update.h>
 #include <oxtrel/version.h>

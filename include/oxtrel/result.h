@@ -29,6 +29,7 @@ enum class ErrorKind {
   notFound,           // no entry has the path asked for
   stopped,            // the caller's stop flag ended the call; nothing was left behind
   notAnArchive,       // the file identifies as another format; where says which ("tar archive")
+  brokenEntries,      // an update met entries the archive cannot give back (see update.h)
 };
 
 struct Error {

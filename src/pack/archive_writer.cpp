@@ -22,6 +22,8 @@ constexpr size_t kCopyChunk = size_t(1) << 20;
 
 struct WriteRun {
   TemporaryOutput output;
+  platform::PublishOptions copyOptions;  // for kept payloads
+  const std::function<void(std::string_view)>* onStep = nullptr;
   uint64_t position = 0;  // where the next payload goes
   uint64_t bytesIn = 0;
   std::vector<uint8_t> buffer;
@@ -38,13 +40,18 @@ Error oversizedFile(const PlannedFile& file, uint64_t size) {
   return tooLarge("'" + file.path + "' is " + std::to_string(size) + " bytes");
 }
 
+void stepDone(const WriteRun& run, std::string_view step) {
+  if (run.onStep && *run.onStep) (*run.onStep)(step);
+}
+
+// A kept payload's stored size is known; a file to compress has only an upper bound.
 Status checkScannedSizes(const CataloguePlan& plan, bool compressed) {
   uint64_t total = tablesLength(plan);
   if (total > kMaxArchiveSize) return tooLarge("the tables alone would take " + std::to_string(total) + " bytes");
   for (const PlannedFolder& folder : plan.folders)
     for (const PlannedFile& file : folder.files) {
-      if (compressed && file.size > kMaxArchiveSize) return oversizedFile(file, file.size);
-      total += compressed ? 0 : file.size;
+      if (compressed && !file.kept && file.size > kMaxArchiveSize) return oversizedFile(file, file.size);
+      total += compressed && !file.kept ? 0 : file.size;
     }
   if (total > kMaxArchiveSize) return tooLarge("the archive would take " + std::to_string(total) + " bytes");
   return {};
@@ -84,6 +91,26 @@ Status checkRoom(const WriteRun& run, const PlannedFile& file, uint64_t storedSi
 void place(WriteRun& run, uint64_t storedSize) {
   run.placements.push_back({uint32_t(storedSize), uint32_t(run.position)});
   run.position += storedSize;
+  stepDone(run, "payload");
+}
+
+// Large enough that the system copies efficiently, small enough that a stop is seen soon.
+constexpr uint64_t kKeptCopyChunk = uint64_t(64) << 20;
+
+Status copyKept(WriteRun& run, const PlannedFile& file, const std::atomic<int>* stop) {
+  const KeptPayload& kept = *file.kept;
+  if (Status room = checkRoom(run, file, kept.size); !room) return room;
+  for (uint64_t done = 0; done < kept.size;) {
+    if (stopRequested(stop)) return packStopped();
+    uint64_t length = std::min<uint64_t>(kept.size - done, kKeptCopyChunk);
+    platform::FileRange range{kept.archive, kept.offset + done, length};
+    if (platform::SystemError error = platform::copyRangeAt(run.output.file.get(), run.position + done, range, run.copyOptions);
+        error != 0)
+      return Error{ErrorKind::cannotWrite, error, "'" + run.output.finalPath + "' (copying '" + file.path + "')"};
+    done += length;
+  }
+  place(run, kept.size);
+  return {};
 }
 
 Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFile& file,
@@ -110,6 +137,10 @@ Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFi
 Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& files, const std::atomic<int>* stop) {
   for (const PlannedFile* file : files) {
     if (stopRequested(stop)) return packStopped();
+    if (file->kept) {
+      if (Status copied = copyKept(run, *file, stop); !copied) return copied;
+      continue;
+    }
     Result<PositionalFile> source = openSource(*file);
     if (!source) return std::move(source.error());
     Status appended = appendStored(run, *source, *file, stop);
@@ -243,9 +274,14 @@ void keepBuffer(SpareBuffers& spares, std::vector<uint8_t>&& buffer) {
   spares.buffers.push_back(std::move(buffer));
 }
 
+bool isKept(std::span<const PlannedFile* const> files, const CompressionJob& job) {
+  return job.pieces == 0 && files[job.firstFile]->kept.has_value();
+}
+
 CompressedBatch compressJob(CompressionContext& context, std::span<const PlannedFile* const> files,
                             const CompressionJob& job, SpareBuffers& spares) {
   if (job.pieces > 0) return compressPiece(context, *files[job.firstFile], job, takeBuffer(spares));
+  if (isKept(files, job)) return {};  // copied when its turn to be written comes
   CompressedBatch batch{takeBuffer(spares), {}, 0};
   batch.files.reserve(job.fileCount);
   for (const PlannedFile* file : files.subspan(job.firstFile, job.fileCount)) {
@@ -256,10 +292,17 @@ CompressedBatch compressJob(CompressionContext& context, std::span<const Planned
 }
 
 // Files of at most kWholeFileBytes (as scanned) go in batches of consecutive files; each larger
-// file becomes its pieces. Only sizes decide, so the jobs are the same for every thread count.
+// file becomes its pieces; a kept payload is a job of its own. Only sizes decide, so the jobs
+// are the same for every thread count.
 std::vector<CompressionJob> planCompressionJobs(const std::vector<const PlannedFile*>& files) {
   std::vector<CompressionJob> jobs;
+  auto batched = [&](size_t k) { return files[k]->size <= kWholeFileBytes && !files[k]->kept; };
   for (size_t i = 0; i < files.size();) {
+    if (files[i]->kept) {
+      jobs.push_back({i, 1, 0, 0});
+      ++i;
+      continue;
+    }
     if (files[i]->size > kWholeFileBytes) {
       uint32_t pieces = uint32_t((files[i]->size + kPieceBytes - 1) / kPieceBytes);
       for (uint32_t p = 0; p < pieces; ++p) jobs.push_back({i, 1, p, pieces});
@@ -267,7 +310,7 @@ std::vector<CompressionJob> planCompressionJobs(const std::vector<const PlannedF
       continue;
     }
     size_t end = i;
-    while (end < files.size() && files[end]->size <= kWholeFileBytes) ++end;
+    while (end < files.size() && batched(end)) ++end;
     std::vector<size_t> batches = batchBoundaries(end - i, kPackBatch, [&](size_t k) { return files[i + k]->size; });
     for (size_t b = 0; b + 1 < batches.size(); ++b) jobs.push_back({i + batches[b], batches[b + 1] - batches[b], 0, 0});
     i = end;
@@ -296,6 +339,11 @@ Status appendCompressedFiles(WriteRun& run, const std::vector<const PlannedFile*
       [&](CompressionContext& context, size_t j) { return compressJob(context, files, jobs[j], spares); },
       [&](size_t j, CompressedBatch&& batch) {
         const CompressionJob& job = jobs[j];
+        if (isKept(files, job)) {
+          status = copyKept(run, *files[job.firstFile], options.stop);
+          if (status && stopRequested(options.stop)) status = packStopped();
+          return status.ok();
+        }
         uint64_t start = run.position + pieced.length;
         uint64_t end = start;
         for (size_t i = 0; i < batch.files.size() && status; ++i) {
@@ -340,8 +388,10 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
   if (!report.status) return report;
 
   WriteRun run;
+  run.onStep = &options.onStep;
   report.status = createTemporaryOutput(archivePath, run.output);
   if (!report.status) return report;
+  stepDone(run, "temporary");
   run.position = tablesLength(plan);
   run.placements.reserve(plan.fileCount);
 
@@ -354,8 +404,13 @@ PackReport writeArchive(const CataloguePlan& plan, const PackOptions& options,
 
   std::vector<uint8_t> tables = encodeTables(plan, options.compress, run.placements);
   report.status = writeOutputAt(run.output, 0, tables.data(), tables.size());
+  if (report.status) stepDone(run, "tables");
   if (report.status && stopRequested(options.stop)) report.status = packStopped();
-  if (report.status) report.status = commitOutput(run.output);
+  if (report.status) {
+    stepDone(run, "commit");
+    report.status = commitOutput(run.output);
+    if (report.status) stepDone(run, "committed");
+  }
   report.notes = std::move(run.notes);
   report.bytesIn = run.bytesIn;
   report.bytesOut = run.position;

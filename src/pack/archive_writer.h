@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pack/catalogue_plan.h"
@@ -28,6 +30,10 @@ struct PackOptions {
   // count. Stored payloads are copied one file at a time whatever the count.
   unsigned jobs = 1;
   const std::atomic<int>* stop = nullptr;  // as PackSettings::stop
+  // Called as each step of the write is done: "temporary" (it stands beside the archive),
+  // "payload" (one more payload is written), "tables", "commit" (just before the rename) and
+  // "committed". Lets tests end a run at any of them.
+  std::function<void(std::string_view step)> onStep{};
 };
 
 struct PackReport {
@@ -40,7 +46,9 @@ struct PackReport {
 };
 
 // Refuses, before writing anything, what the scanned sizes already show to be too large; every
-// file is then opened without following links and read as it is at that moment. On any failure
+// file is then opened without following links and read as it is at that moment. A kept payload
+// (PlannedFile::kept) is copied as its stored bytes, inside the system where it can, and never
+// compressed: the caller keeps options.compress the same as the archive it comes from. On any failure
 // (tooLarge, cannotOpen, cannotRead, cannotWrite) nothing is left at or beside archivePath, and a file that
 // stood there is unchanged. A stored file whose bytes 4 and 5 are 78 9C gets a note: oxtrel
 // extracts it unchanged but reports it as possibly packed, with exit status 1.

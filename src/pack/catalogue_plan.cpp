@@ -42,7 +42,7 @@ Result<CataloguePlan> planCatalogue(const std::vector<ScannedDirectory>& directo
                      "'" + it->second->path + "' and '" + file.path +
                          "' have the same name hash (names that differ only in case do), so "
                          "one would be extracted under the other's name"};
-      folder.files.push_back({file.name, file.path, file.size, hash, file.contents});
+      folder.files.push_back({file.name, file.path, file.kept ? file.kept->size : file.size, hash, file.contents, file.kept});
     }
     std::sort(folder.files.begin(), folder.files.end(),
               [](const PlannedFile& a, const PlannedFile& b) { return a.hash < b.hash; });

@@ -24,6 +24,7 @@ struct PlannedFile {
   uint64_t size = 0;  // as scanned
   NameHash hash{};
   std::optional<std::span<const uint8_t>> contents{};  // as ScannedFile::contents
+  std::optional<KeptPayload> kept{};                   // as ScannedFile::kept; size is its stored size
 };
 
 struct PlannedFolder {

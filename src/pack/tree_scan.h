@@ -14,12 +14,21 @@
 
 namespace oxtrel {
 
+// A payload of an existing archive, taken over byte for byte: never inflated nor compressed again.
+struct KeptPayload {
+  platform::NativeHandle archive = platform::kNoHandle;  // open for reading; outlives the write
+  uint32_t offset = 0;
+  uint32_t size = 0;  // stored bytes
+};
+
 struct ScannedFile {
   std::string name;   // the directory entry's bytes
   std::string path;   // the path it is opened by: the scanned directory's path, '/', relative path
   uint64_t size = 0;  // as seen during the scan; the writer reads the size again when it packs
   // A file given in memory rather than on disk: its bytes, owned by the caller; path only names it.
   std::optional<std::span<const uint8_t>> contents{};
+  // An entry kept from an archive being updated: its payload, copied as stored; path names it.
+  std::optional<KeptPayload> kept{};
 };
 
 struct ScannedDirectory {

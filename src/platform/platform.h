@@ -218,6 +218,11 @@ void sweepTemporaries(const Publisher& publisher, NativeHandle directory);
 // Appends content to file at its position; the ranges and options as for publishFile.
 SystemError fillFile(NativeHandle file, const Content& content, PublishOptions& options);
 
+// Copies range into file at offset; the position of neither file is used or moved. Inside the
+// system where options allow (cleared at its first refusal), else through memory in blocks. A
+// range that ends early is EIO.
+SystemError copyRangeAt(NativeHandle file, uint64_t offset, const FileRange& range, PublishOptions& options);
+
 // ---- Marking temporaries --------------------------------------------------------------------
 
 // A run's hidden temporaries carry a mark that names them, kept with the file (an extended

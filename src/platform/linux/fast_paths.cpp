@@ -134,14 +134,16 @@ std::optional<SystemError> publishUnnamed(Publisher& publisher, int directory, c
   return error;
 }
 
-std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options) {
+std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options, uint64_t* at) {
   if (!allowed()) {
     options.copyInKernel = false;
     return std::nullopt;
   }
   while (range.length > 0) {
     loff_t from = loff_t(range.offset);
-    ssize_t n = copy_file_range(int(range.file), &from, file, nullptr, size_t(std::min<uint64_t>(range.length, 1u << 30)), 0);
+    loff_t to = at ? loff_t(*at) : 0;
+    ssize_t n = copy_file_range(int(range.file), &from, file, at ? &to : nullptr,
+                                size_t(std::min<uint64_t>(range.length, 1u << 30)), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
       options.copyInKernel = false;  // this pair of file systems, or this kernel: not possible
@@ -150,6 +152,7 @@ std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions&
     if (n <= 0) return n == 0 ? EIO : errno;
     range.offset += uint64_t(n);
     range.length -= uint64_t(n);
+    if (at) *at += uint64_t(n);
   }
   return 0;
 }

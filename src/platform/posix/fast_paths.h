@@ -23,10 +23,11 @@ std::optional<SystemError> openChildDirectory(int parent, const char* name, Dire
 std::optional<SystemError> publishUnnamed(Publisher& publisher, int directory, const std::string& name,
                                           const Content& content);
 
-// Copies range to the position of file inside the system. Advances range by what was copied;
-// nullopt when the system will not copy between these files (the rest is then copied through
-// memory), after clearing options.copyInKernel.
-std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options);
+// Copies range to file inside the system, at *at (advanced by what was copied) when given, else
+// at the file's position. Advances range by what was copied; nullopt when the system will not
+// copy between these files (the rest is then copied through memory), after clearing
+// options.copyInKernel.
+std::optional<SystemError> copyRange(int file, FileRange& range, PublishOptions& options, uint64_t* at = nullptr);
 
 // A file without a name whose bytes live in memory; nullopt where the system has none.
 std::optional<SystemError> createMemoryFile(File& file);

@@ -13,7 +13,7 @@ std::optional<SystemError> publishUnnamed(Publisher& publisher, int, const std::
   return std::nullopt;
 }
 
-std::optional<SystemError> copyRange(int, FileRange&, PublishOptions& options) {
+std::optional<SystemError> copyRange(int, FileRange&, PublishOptions& options, uint64_t*) {
   options.copyInKernel = false;
   return std::nullopt;
 }

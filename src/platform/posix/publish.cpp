@@ -73,14 +73,15 @@ SystemError publishThroughTemporary(Publisher& publisher, int directory, const s
 }
 
 // Copies through this process in blocks: for file pairs the system will not copy between.
-SystemError copyThroughMemory(NativeHandle file, FileRange source) {
+SystemError copyThroughMemory(NativeHandle file, FileRange source, std::optional<uint64_t> at = std::nullopt) {
   std::vector<uint8_t> block(size_t(std::min<uint64_t>(source.length, 1 << 20)));
   while (source.length > 0) {
     std::span<uint8_t> chunk(block.data(), size_t(std::min<uint64_t>(source.length, block.size())));
     size_t got = 0;
     if (SystemError error = readFully(source.file, chunk, source.offset, got); error != 0) return error;
     if (got < chunk.size()) return EIO;
-    if (SystemError error = writeFully(file, chunk, std::nullopt); error != 0) return error;
+    if (SystemError error = writeFully(file, chunk, at); error != 0) return error;
+    if (at) *at += chunk.size();
     source.offset += chunk.size();
     source.length -= chunk.size();
   }
@@ -131,6 +132,15 @@ SystemError fillFile(NativeHandle file, const Content& content, PublishOptions& 
     if (copied) return *copied;
   }
   return copyThroughMemory(file, rest);
+}
+
+SystemError copyRangeAt(NativeHandle file, uint64_t offset, const FileRange& range, PublishOptions& options) {
+  FileRange rest = range;
+  if (options.copyInKernel) {
+    std::optional<SystemError> copied = fast::copyRange(fdOf(file), rest, options, &offset);
+    if (copied) return *copied;
+  }
+  return copyThroughMemory(file, rest, offset);
 }
 
 }  // namespace oxtrel::platform

@@ -71,14 +71,15 @@ void discard(HANDLE file) {
 }
 
 // Copies through this process in blocks: Windows has no call that copies a range between files.
-SystemError copyThroughMemory(NativeHandle file, FileRange source) {
+SystemError copyThroughMemory(NativeHandle file, FileRange source, std::optional<uint64_t> at = std::nullopt) {
   std::vector<uint8_t> block(size_t(std::min<uint64_t>(source.length, 1 << 20)));
   while (source.length > 0) {
     std::span<uint8_t> chunk(block.data(), size_t(std::min<uint64_t>(source.length, block.size())));
     size_t got = 0;
     if (SystemError error = readFully(source.file, chunk, source.offset, got); error != 0) return error;
     if (got < chunk.size()) return EIO;
-    if (SystemError error = writeFully(file, chunk, std::nullopt); error != 0) return error;
+    if (SystemError error = writeFully(file, chunk, at); error != 0) return error;
+    if (at) *at += chunk.size();
     source.offset += chunk.size();
     source.length -= chunk.size();
   }
@@ -117,6 +118,10 @@ bool isMarkedTemporary(NativeHandle, const std::string&) { return false; }
 SystemError fillFile(NativeHandle file, const Content& content, PublishOptions&) {
   if (!content.range) return writeFully(file, content.bytes, std::nullopt);
   return copyThroughMemory(file, *content.range);
+}
+
+SystemError copyRangeAt(NativeHandle file, uint64_t offset, const FileRange& range, PublishOptions&) {
+  return copyThroughMemory(file, range, offset);
 }
 
 }  // namespace oxtrel::platform
