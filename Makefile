@@ -94,6 +94,7 @@ bench:
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DOXTREL_TESTS=OFF >/dev/null
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	python3 bench/run_bench.py --build $(RELEASE_BUILD) $(BENCH_ARGS)
+	python3 bench/update_bench.py --build $(RELEASE_BUILD) $(BENCH_ARGS)
 	python3 bench/diff_bench.py --build $(RELEASE_BUILD) $(BENCH_ARGS)
 
 bench-quick:

@@ -403,6 +403,28 @@ std::vector<std::pair<std::string, py::bytes>> diffArchives(const OpenArchive& o
   return listed;
 }
 
+// kept, added, replaced, removed, dropped, superseded, files, folders, bytes in, bytes out, notes.
+using UpdateTuple = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                               uint64_t, uint64_t, std::vector<py::bytes>>;
+
+// Runs an update without the GIL, collecting its notes for the report.
+UpdateTuple updateWithNotes(const std::string& archivePath, const oxtrel::UpdateSettings& settings) {
+  std::vector<std::string> notes;
+  std::optional<oxtrel::Result<oxtrel::UpdateSummary>> summary;
+  {
+    py::gil_scoped_release released;
+    summary.emplace(oxtrel::updateArchive(archivePath, settings, [&notes](std::string_view note) {
+      notes.emplace_back(note);
+    }));
+  }
+  if (!*summary) fail(summary->error(), archivePath);
+  std::vector<py::bytes> noteBytes;
+  for (const std::string& note : notes) noteBytes.push_back(asBytes(note));
+  const oxtrel::UpdateSummary& done = **summary;
+  return {done.kept,      done.added,       done.replaced, done.removed,  done.dropped,         done.superseded,
+          done.fileCount, done.folderCount, done.bytesIn,  done.bytesOut, std::move(noteBytes)};
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_oxtrel, m) {
@@ -460,4 +482,9 @@ PYBIND11_MODULE(_oxtrel, m) {
            const std::string& archive, bool compress, int level, unsigned jobs) {
           return packList(items, archive, packSettings(compress, level, jobs));
         });
+  m.def("update", [](const std::string& archive, std::string directory, std::vector<std::string> remove,
+                     std::string to, bool dropBroken, int level, unsigned jobs) {
+    oxtrel::UpdateSettings settings{std::move(directory), std::move(remove), std::move(to), dropBroken, level, jobs};
+    return updateWithNotes(archive, settings);
+  });
 }

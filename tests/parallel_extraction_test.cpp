@@ -130,6 +130,8 @@ TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
       args.insert(args.end(), mode.begin(), mode.end());
       return extractWith(archive, plantSeed, truncate, args, beforeExec);
     };
+    // Every other round, payloads above 1000 bytes are inflated piece by piece.
+    if (round % 2 == 1) setenv("OXTREL_STREAMING_THRESHOLD", "1000", 1);
     Outcome one = with("1");
     // Each round also runs where openat2 is missing or refused, in turn, or with every portable
     // call forced (named temporaries, copies through memory, fresh mappings too).
@@ -139,6 +141,7 @@ TEST(ParallelExtraction, EveryJobCountGivesTheSequentialResult) {
     Outcome many = with("4");
     Outcome fallback = error != 0 ? with(round % 8 < 4 ? "4" : "1", [error] { refuseOpenat2(error); }) : with("1");
     unsetenv("OXTREL_NO_FAST_PATHS");
+    unsetenv("OXTREL_STREAMING_THRESHOLD");
     std::string what = "round " + std::to_string(round) + ", " + mode[0] + ", refused with " + std::to_string(error);
     for (const Outcome* other : {&many, &fallback}) {
       ASSERT_EQ(other->result.out, one.result.out) << what;

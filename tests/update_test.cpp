@@ -14,6 +14,7 @@
 #include "confined_run.h"
 #include "archive_edits.h"
 #include "catalogue/name_hash.h"
+#include "process_runner.h"
 #include "scratch.h"
 
 namespace oxtrel {
@@ -120,6 +121,14 @@ TEST(Update, DifferentialAgainstExtractEditAndPackAgain) {
       EXPECT_EQ(readFile(dir / "old.vrk"), before) << "--to leaves the archive alone";
     }
     EXPECT_TRUE(temporariesIn(dir.path).empty());
+
+    // --diff of the old archive and the updated one prints exactly what the edit list changed.
+    writeFile(dir / "before.vrk", before);
+    std::string changes;
+    for (const std::string& line : changeLines(oldTree, expected)) changes += line + "\n";
+    ProcessResult diffed = runOxtrel({"--diff", "before.vrk", result}, dir.path);
+    EXPECT_EQ(diffed.out, changes);
+    EXPECT_EQ(diffed.exitStatus, changes.empty() ? 0 : 1) << diffed.err;
 
     writeTree(dir / "expected", expected);
     std::filesystem::create_directories(dir / "expected");

@@ -5,6 +5,12 @@
 // Safe by default, as the command line: every entry goes below <destination>/data; a path with a
 // ".." component, or one that would pass through a symbolic link, is refused; each file appears
 // whole under its name or not at all (it is written under a temporary name and renamed).
+//
+// Memory: the catalogue, and per job a few MiB plus one entry of at most 16 MiB. A compressed
+// entry larger than that (stored or inflated) is inflated piece by piece into its file, the
+// check or the stream, so a fault in its payload is found while it is written: the directories
+// its file needed may then be left (empty), and with a stream its bytes before the fault have
+// been sent.
 
 #include <atomic>
 #include <cstdint>

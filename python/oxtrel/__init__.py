@@ -90,6 +90,11 @@ class PackError(Error):
     too long, or the archive would pass 4 GiB."""
 
 
+class BrokenEntriesError(BadArchiveError):
+    """An update met entries the archive cannot give back (listed in the message's notes);
+    drop_broken=True leaves them out instead."""
+
+
 class ExtractError(Error):
     """Extracting or testing met problems; .report holds what happened."""
 
@@ -112,6 +117,7 @@ _ERRORS = {
     "tooLarge": PackError,
     "invalidArgument": ArgumentError,
     "notFound": EntryNotFoundError,
+    "brokenEntries": BrokenEntriesError,
 }
 
 
@@ -671,3 +677,41 @@ def _pack_settings(compress, level, jobs):
 def _pack_result(fields):
     files, folders, bytes_in, bytes_out, notes = fields
     return files, folders, bytes_in, bytes_out, tuple(os.fsdecode(note) for note in notes)
+
+
+@dataclasses.dataclass(frozen=True)
+class UpdateReport:
+    kept: int  # entries copied from the archive as stored
+    added: int  # files of directory at paths the archive did not hold
+    replaced: int  # files of directory that took an entry's place
+    removed: int  # entries the remove patterns selected
+    dropped: int  # broken entries left out (drop_broken=True)
+    superseded: int  # records hidden by a later one at the same path, left out
+    files: int
+    folders: int
+    bytes_in: int  # the new files' sizes
+    bytes_out: int  # the result's size
+    notes: Tuple[str, ...]
+
+
+def update(archive: Union[str, bytes, os.PathLike], directory: Optional[Union[str, bytes, os.PathLike]] = None, *,
+           remove: Union[str, bytes, os.PathLike, Iterable[Union[str, bytes, os.PathLike]]] = (),
+           to: Optional[Union[str, bytes, os.PathLike]] = None, drop_broken: bool = False,
+           level: Optional[int] = None, jobs: Optional[int] = None) -> UpdateReport:
+    """Changes archive as oxtrel-pack --update does: every file below directory replaces the entry
+    at its path or is added, the entries the remove patterns select (one string is one pattern) are
+    removed, and every other entry is copied as stored. The archive keeps its compression; level (1
+    to 12, 6 when not given) is that of new files in a compressed archive. The result replaces
+    archive only when complete, or goes to `to`. Entries the archive cannot give back raise
+    BrokenEntriesError unless drop_broken=True; a pattern that selects nothing raises
+    EntryNotFoundError."""
+    if directory is None and not _bytes_list(remove, "remove"):
+        raise ArgumentError("update() needs a directory, or patterns to remove, or both.")
+    if level is None:
+        level = _DEFAULT_LEVEL
+    fields = _call(_oxtrel.update, _bytes_path(archive, "archive"),
+                   b"" if directory is None else _bytes_path(directory, "directory"), _bytes_list(remove, "remove"),
+                   b"" if to is None else _bytes_path(to, "to"), bool(drop_broken),
+                   _count(level, "level", _MIN_LEVEL, _MAX_LEVEL), _jobs(jobs))
+    *counts, notes = fields
+    return UpdateReport(*counts, tuple(os.fsdecode(note) for note in notes))

@@ -102,3 +102,22 @@ def pack(directory: _Path, archive: _Path, compress: bool = ..., level: Optional
          jobs: Optional[int] = ...) -> PackReport: ...
 def pack_entries(entries: Iterable[Tuple[_Pattern, Union[bytes, bytearray, memoryview, _Path]]], archive: _Path,
                  compress: bool = ..., level: Optional[int] = ..., jobs: Optional[int] = ...) -> PackReport: ...
+
+class BrokenEntriesError(BadArchiveError): ...
+
+class UpdateReport:
+    kept: int
+    added: int
+    replaced: int
+    removed: int
+    dropped: int
+    superseded: int
+    files: int
+    folders: int
+    bytes_in: int
+    bytes_out: int
+    notes: Tuple[str, ...]
+
+def update(archive: _Path, directory: Optional[_Path] = ..., *, remove: _Patterns = ...,
+           to: Optional[_Path] = ..., drop_broken: bool = ..., level: Optional[int] = ...,
+           jobs: Optional[int] = ...) -> UpdateReport: ...

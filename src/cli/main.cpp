@@ -42,7 +42,7 @@ const char kHelp[] =
     "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '**.wav'\n"
     "      --diff OLD NEW    compare two archives by content: A, D or M and the path for each\n"
     "                        entry added, removed or modified, sorted by path; PATTERNs after\n"
-    "                        them and -x narrow it           oxtrel --diff old.vrk new.vrk\n"
+    "                        them and -x narrow it                          oxtrel --diff old.vrk new.vrk\n"
     "  -O, --to-stdout       entries' contents to standard output, lines to standard error\n"
     "                                                                       oxtrel -O a.vrk 'ui/logo.dds' > logo.dds\n"
     "  -k, --keep-existing   never replace a file that exists               oxtrel -k a.vrk\n"

@@ -5,12 +5,18 @@
 #include <string>
 
 #include "catalogue/entry_path.h"
+#include "catalogue/little_endian.h"
 #include "catalogue/payload_format.h"
 #include "extract/payload_decoder.h"
+#include "extract/payload_stream.h"
 #include "extract/payload_window.h"
 #include "platform/platform.h"
 
 namespace oxtrel {
+
+// Inflated bytes of a large payload handed on at a time: enough that each write costs little,
+// little enough that a job's share of memory stays small and in the processor's cache.
+constexpr size_t kStreamPiece = size_t(1) << 20;
 
 struct RecordWalker {
   const PositionalFile& archive;
@@ -21,6 +27,7 @@ struct RecordWalker {
   PayloadDecoder decoder = makePayloadDecoder();
   PayloadWindow window{};
   GrowableBuffer blocks{};  // large stored payloads pass through here when not copied in the kernel
+  GrowableBuffer pieces{};  // large compressed payloads are inflated here, piece by piece
   std::string path{};  // the entry's console path, reused for every entry
   ExtractionSummary summary{};
 
@@ -42,7 +49,7 @@ struct RecordWalker {
   void extract(std::string_view folder, const FileRecord& record, std::string_view name) {
     composeEntryPath(path, folder, name);
     report(EventKind::entry, record);
-    if (settings.mode == RunMode::toStdout) return send(record);
+    if (settings.mode == RunMode::toStdout) return streams(record) ? sendInPieces(record) : send(record);
 
     OutputPath output = splitOutputPath(belowDataRoot(path));
     if (output.unsafe) return problem(EventKind::unsafePath, record);
@@ -64,6 +71,7 @@ struct RecordWalker {
     }
 
     if (!compressed && record.size >= kReadAhead) return copyStored(output, record);
+    if (streams(record)) return inflateInPieces(output, record);
 
     std::optional<std::span<const uint8_t>> bytes = decode(record);
     if (!bytes) return;
@@ -89,6 +97,99 @@ struct RecordWalker {
     }
     if (decoded->possiblyPacked) problem(EventKind::possiblyPacked, record);
     return decoded->bytes;
+  }
+
+  // True for a compressed payload that is, or inflates to, more than the streaming threshold: it
+  // is inflated piece by piece rather than whole. The announced size is read through the window,
+  // where decode finds it again; a payload that cannot be read is left to decode to report.
+  bool streams(const FileRecord& record) {
+    if (!compressed) return false;
+    const uint64_t threshold = streamingThreshold.load(std::memory_order_relaxed);
+    if (record.size > threshold) return true;
+    if (record.size < kUnpackedSizeBytes) return false;
+    Result<std::span<const uint8_t>> bytes = readPayload(window, archive, record.offset, record.size);
+    return bytes && loadLe32(bytes->data()) > threshold;
+  }
+
+  // The event for a streamed payload's failure, as the whole-payload path names it.
+  void streamProblem(const Error& error, const FileRecord& record) {
+    problem(error.kind == ErrorKind::unpackFailed ? EventKind::unpackFailed : EventKind::truncatedPayload, record);
+  }
+
+  std::optional<PayloadStream> openStream(const FileRecord& record) {
+    Result<PayloadStream> stream = openPayloadStream(archive, record.offset, record.size, true, SizeCheck::atMost);
+    if (!stream) {
+      streamProblem(stream.error(), record);
+      return std::nullopt;
+    }
+    return std::move(stream.value());
+  }
+
+  std::span<uint8_t> piece() { return {reserveBytes(pieces, kStreamPiece), kStreamPiece}; }
+
+  // Inflates the rest of the stream into nothing; its failure, if it has one.
+  std::optional<Error> drain(PayloadStream& stream) {
+    std::span<uint8_t> into = piece();
+    for (;;) {
+      Result<size_t> n = readPayloadStream(stream, into);
+      if (!n) return n.error();
+      if (*n == 0) return std::nullopt;
+    }
+  }
+
+  struct PieceWriter {
+    RecordWalker& walker;
+    PayloadStream& stream;
+    std::optional<Error> failure;  // the payload's, not the file's
+
+    static platform::SystemError write(void* context, platform::NativeHandle file) {
+      PieceWriter& self = *static_cast<PieceWriter*>(context);
+      if (self.stream.produced != 0) rewindPayloadStream(self.stream);  // a second way of publishing
+      std::span<uint8_t> into = self.walker.piece();
+      for (;;) {
+        Result<size_t> n = readPayloadStream(self.stream, into);
+        if (!n) {
+          self.failure = n.error();
+          return EIO;
+        }
+        if (*n == 0) return 0;
+        if (platform::SystemError error = platform::writeFully(file, into.first(*n), std::nullopt); error != 0)
+          return error;
+      }
+    }
+  };
+
+  // A large compressed payload is inflated piece by piece into its file (or, testing, into
+  // nothing). The whole-payload path decodes before it writes, so a payload that cannot be
+  // decoded is reported as such even when its file could not be written either.
+  void inflateInPieces(const OutputPath& output, const FileRecord& record) {
+    std::optional<PayloadStream> stream = openStream(record);
+    if (!stream) return;
+    if (settings.mode == RunMode::test) {
+      if (std::optional<Error> failure = drain(*stream)) return streamProblem(*failure, record);
+      ++summary.written;
+      return;
+    }
+    PieceWriter writer{*this, *stream, std::nullopt};
+    Status written = streamOutputFile(tree, output, {PieceWriter::write, &writer});
+    if (!writer.failure && !written && !stream->ended) writer.failure = drain(*stream);
+    if (writer.failure) return streamProblem(*writer.failure, record);
+    finish(written, record);
+  }
+
+  // A large compressed payload goes to the stream piece by piece: the bytes before a fault in it
+  // have already gone when the fault is found.
+  void sendInPieces(const FileRecord& record) {
+    std::optional<PayloadStream> stream = openStream(record);
+    if (!stream) return;
+    std::span<uint8_t> into = piece();
+    for (;;) {
+      Result<size_t> n = readPayloadStream(*stream, into);
+      if (!n) return streamProblem(n.error(), record);
+      if (*n == 0) break;
+      if (!sendBytes(into.first(*n))) return;
+    }
+    if (flushSent()) ++summary.written;
   }
 
   // A stored payload too large for the read-ahead window goes from the archive into its file

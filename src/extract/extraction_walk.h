@@ -79,7 +79,10 @@ const ExtractionSummary& walkSummary(const RecordWalker& walker);
 // and possiblyPacked before writing a stored payload that looks compressed. Test mode makes the
 // same checks (the unsafe one against what is on disk) and writes nothing; toStdout makes no
 // path checks and writes the bytes to contents. A stop (settings.stop) ends the walk between two
-// entries.
+// entries. A compressed payload above streamingThreshold (payload_stream.h), stored or announced,
+// is inflated piece by piece with the same events; its fault is found while its file is written,
+// after the directories it needs were made (an earlier cannotWrite still gives way to it), and
+// in toStdout after the bytes before it were sent.
 ExtractionSummary extractAll(const Catalogue& catalogue, const NameIndex& index, const PositionalFile& archive,
                              OutputTree& tree, const EntrySelection& selection, const WalkSettings& settings,
                              const EventSink& sink);

@@ -62,11 +62,15 @@ ExistingOutput existingOutput(OutputTree& tree, const OutputPath& path) {
 }
 
 Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const uint8_t> bytes) {
-  return writeContent(tree, path, {bytes, nullptr});
+  return writeContent(tree, path, {bytes, nullptr, nullptr});
 }
 
 Status copyOutputFile(OutputTree& tree, const OutputPath& path, const platform::FileRange& source) {
-  return writeContent(tree, path, {{}, &source});
+  return writeContent(tree, path, {{}, &source, nullptr});
+}
+
+Status streamOutputFile(OutputTree& tree, const OutputPath& path, const platform::ContentWriter& writer) {
+  return writeContent(tree, path, {{}, nullptr, &writer});
 }
 
 }  // namespace oxtrel

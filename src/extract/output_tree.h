@@ -58,4 +58,8 @@ Status writeOutputFile(OutputTree& tree, const OutputPath& path, std::span<const
 // As writeOutputFile, with the bytes taken from source. A source that ends early fails with EIO.
 Status copyOutputFile(OutputTree& tree, const OutputPath& path, const platform::FileRange& source);
 
+// As writeOutputFile, with the bytes made by writer while the file is written (see
+// platform::ContentWriter); the writer's own failure comes back as cannotWrite with its value.
+Status streamOutputFile(OutputTree& tree, const OutputPath& path, const platform::ContentWriter& writer);
+
 }  // namespace oxtrel

@@ -6,8 +6,9 @@
 // Each thread walks whole records with its own inflater, read window and output tree; the events
 // of each record are kept until every record before it is done, then handed to the sink on the
 // calling thread. Records that meet on the file system (see write_order.h) wait for one another;
-// all others run in any order. Memory: per thread one payload and one inflated file at a time,
-// plus the events of a bounded number of finished records.
+// all others run in any order. Memory: per thread one payload and one inflated file at a time
+// (up to the streaming threshold; larger ones pass in pieces), plus the events of a bounded
+// number of finished records.
 
 #include <atomic>
 

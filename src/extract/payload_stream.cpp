@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 #include "catalogue/little_endian.h"
@@ -60,6 +61,13 @@ Result<Step> inflateInto(PayloadStream& stream, std::span<uint8_t> out) {
 }
 
 }  // namespace
+
+uint64_t initialStreamingThreshold() {
+  const char* text = std::getenv("OXTREL_STREAMING_THRESHOLD");
+  char* end = nullptr;
+  unsigned long long bytes = text ? std::strtoull(text, &end, 10) : 0;
+  return text && *text >= '0' && *text <= '9' && *end == '\0' ? uint64_t(bytes) : uint64_t(16) << 20;
+}
 
 void InflaterRelease::operator()(z_stream_s* stream) const {
   inflateEnd(stream);

@@ -29,9 +29,11 @@ struct z_stream_s;
 namespace oxtrel {
 
 // Payloads and decoded files above this many bytes are decoded in a stream by extraction, tests
-// and standard output; smaller ones whole, which is faster. Tests lower it to reach the
-// streaming path with small entries.
-inline std::atomic<uint64_t> streamingThreshold{16u << 20};
+// and standard output; smaller ones whole, which is faster. Tests move it to reach either path
+// with any entry: in process by storing to it, in a child through OXTREL_STREAMING_THRESHOLD in
+// the environment (a byte count), read once per process.
+uint64_t initialStreamingThreshold();
+inline std::atomic<uint64_t> streamingThreshold{initialStreamingThreshold()};
 
 // Compressed payload bytes read from the archive at a time.
 inline constexpr size_t kStreamInputBytes = 128 * 1024;

@@ -97,19 +97,32 @@ void place(WriteRun& run, uint64_t storedSize) {
 // Large enough that the system copies efficiently, small enough that a stop is seen soon.
 constexpr uint64_t kKeptCopyChunk = uint64_t(64) << 20;
 
-Status copyKept(WriteRun& run, const PlannedFile& file, const std::atomic<int>* stop) {
-  const KeptPayload& kept = *file.kept;
-  if (Status room = checkRoom(run, file, kept.size); !room) return room;
-  for (uint64_t done = 0; done < kept.size;) {
-    if (stopRequested(stop)) return packStopped();
-    uint64_t length = std::min<uint64_t>(kept.size - done, kKeptCopyChunk);
-    platform::FileRange range{kept.archive, kept.offset + done, length};
-    if (platform::SystemError error = platform::copyRangeAt(run.output.file.get(), run.position + done, range, run.copyOptions);
-        error != 0)
-      return Error{ErrorKind::cannotWrite, error, "'" + run.output.finalPath + "' (copying '" + file.path + "')"};
-    done += length;
+// Copies kept payloads, one run of them after another: those lying one after another in the
+// archive they come from (as a packed archive's do) go in one copy, so an update of an archive of
+// many small files costs about a copy of the file.
+Status copyKept(WriteRun& run, std::span<const PlannedFile* const> files, const std::atomic<int>* stop) {
+  for (size_t first = 0; first < files.size();) {
+    const KeptPayload& start = *files[first]->kept;
+    uint64_t length = start.size;
+    size_t end = first + 1;
+    for (; end < files.size(); ++end) {
+      const KeptPayload& next = *files[end]->kept;
+      if (next.archive != start.archive || next.offset != start.offset + length) break;
+      length += next.size;
+    }
+    if (Status room = checkRoom(run, *files[first], length); !room) return room;
+    for (uint64_t done = 0; done < length;) {
+      if (stopRequested(stop)) return packStopped();
+      uint64_t piece = std::min<uint64_t>(length - done, kKeptCopyChunk);
+      platform::FileRange range{start.archive, start.offset + done, piece};
+      if (platform::SystemError error =
+              platform::copyRangeAt(run.output.file.get(), run.position + done, range, run.copyOptions);
+          error != 0)
+        return Error{ErrorKind::cannotWrite, error, "'" + run.output.finalPath + "'"};
+      done += piece;
+    }
+    for (; first < end; ++first) place(run, files[first]->kept->size);
   }
-  place(run, kept.size);
   return {};
 }
 
@@ -135,10 +148,14 @@ Status appendStored(WriteRun& run, const PositionalFile& source, const PlannedFi
 
 // Stored payloads are copied a chunk at a time, so no file is ever held whole in memory.
 Status appendStoredFiles(WriteRun& run, const std::vector<const PlannedFile*>& files, const std::atomic<int>* stop) {
-  for (const PlannedFile* file : files) {
+  for (size_t i = 0; i < files.size(); ++i) {
+    const PlannedFile* file = files[i];
     if (stopRequested(stop)) return packStopped();
     if (file->kept) {
-      if (Status copied = copyKept(run, *file, stop); !copied) return copied;
+      size_t end = i + 1;
+      while (end < files.size() && files[end]->kept) ++end;
+      if (Status copied = copyKept(run, std::span(files).subspan(i, end - i), stop); !copied) return copied;
+      i = end - 1;
       continue;
     }
     Result<PositionalFile> source = openSource(*file);
@@ -274,6 +291,7 @@ void keepBuffer(SpareBuffers& spares, std::vector<uint8_t>&& buffer) {
   spares.buffers.push_back(std::move(buffer));
 }
 
+// A job of kept payloads: consecutive ones, copied when their turn to be written comes.
 bool isKept(std::span<const PlannedFile* const> files, const CompressionJob& job) {
   return job.pieces == 0 && files[job.firstFile]->kept.has_value();
 }
@@ -281,7 +299,7 @@ bool isKept(std::span<const PlannedFile* const> files, const CompressionJob& job
 CompressedBatch compressJob(CompressionContext& context, std::span<const PlannedFile* const> files,
                             const CompressionJob& job, SpareBuffers& spares) {
   if (job.pieces > 0) return compressPiece(context, *files[job.firstFile], job, takeBuffer(spares));
-  if (isKept(files, job)) return {};  // copied when its turn to be written comes
+  if (isKept(files, job)) return {};
   CompressedBatch batch{takeBuffer(spares), {}, 0};
   batch.files.reserve(job.fileCount);
   for (const PlannedFile* file : files.subspan(job.firstFile, job.fileCount)) {
@@ -292,15 +310,17 @@ CompressedBatch compressJob(CompressionContext& context, std::span<const Planned
 }
 
 // Files of at most kWholeFileBytes (as scanned) go in batches of consecutive files; each larger
-// file becomes its pieces; a kept payload is a job of its own. Only sizes decide, so the jobs
+// file becomes its pieces; consecutive kept payloads are a job of their own. Only sizes decide, so the jobs
 // are the same for every thread count.
 std::vector<CompressionJob> planCompressionJobs(const std::vector<const PlannedFile*>& files) {
   std::vector<CompressionJob> jobs;
   auto batched = [&](size_t k) { return files[k]->size <= kWholeFileBytes && !files[k]->kept; };
   for (size_t i = 0; i < files.size();) {
     if (files[i]->kept) {
-      jobs.push_back({i, 1, 0, 0});
-      ++i;
+      size_t end = i + 1;
+      while (end < files.size() && files[end]->kept) ++end;
+      jobs.push_back({i, end - i, 0, 0});
+      i = end;
       continue;
     }
     if (files[i]->size > kWholeFileBytes) {
@@ -340,7 +360,7 @@ Status appendCompressedFiles(WriteRun& run, const std::vector<const PlannedFile*
       [&](size_t j, CompressedBatch&& batch) {
         const CompressionJob& job = jobs[j];
         if (isKept(files, job)) {
-          status = copyKept(run, *files[job.firstFile], options.stop);
+          status = copyKept(run, std::span(files).subspan(job.firstFile, job.fileCount), options.stop);
           if (status && stopRequested(options.stop)) status = packStopped();
           return status.ok();
         }

@@ -179,10 +179,20 @@ struct FileRange {
   uint64_t length = 0;
 };
 
-// The bytes of a file being written: in memory, or a range of another file.
+// Bytes made while the file is written (a payload inflated piece by piece): write puts all of
+// them into file with writeFully and returns its failure, or one of its own (then nonzero).
+// It may be called again for the same file when the first way of publishing gives up; each call
+// writes the whole content from its start.
+struct ContentWriter {
+  SystemError (*write)(void* context, NativeHandle file) = nullptr;
+  void* context = nullptr;
+};
+
+// The bytes of a file being written: in memory, a range of another file, or made by a writer.
 struct Content {
   std::span<const uint8_t> bytes;
   const FileRange* range = nullptr;
+  const ContentWriter* writer = nullptr;
 };
 
 // Faster ways a system may offer, each cleared at its first refusal, so a run asks once; a

@@ -125,6 +125,7 @@ void sweepTemporaries(const Publisher& publisher, NativeHandle directory) {
 }
 
 SystemError fillFile(NativeHandle file, const Content& content, PublishOptions& options) {
+  if (content.writer) return content.writer->write(content.writer->context, file);
   if (!content.range) return writeFully(file, content.bytes, std::nullopt);
   FileRange rest = *content.range;
   if (options.copyInKernel) {

@@ -116,6 +116,7 @@ void unmarkTemporary(NativeHandle) {}
 bool isMarkedTemporary(NativeHandle, const std::string&) { return false; }
 
 SystemError fillFile(NativeHandle file, const Content& content, PublishOptions&) {
+  if (content.writer) return content.writer->write(content.writer->context, file);
   if (!content.range) return writeFully(file, content.bytes, std::nullopt);
   return copyThroughMemory(file, *content.range);
 }
