@@ -289,6 +289,28 @@ TEST(Api, StreamEntryWritesTheContentsAndReportsAFailedWrite) {
   EXPECT_EQ(refused.error().where, "meshes/rock.nif");
 }
 
+TEST(Api, ExtractMakesAMissingDestinationWithItsParentsButATestMakesNothing) {
+  ScratchDir dir;
+  Packed packed = packSome(dir, false);
+  Result<Archive> archive = openArchive(packed.archive);
+  ASSERT_TRUE(archive.ok());
+  ExtractSettings test{.destination = dir / "tested/out", .testOnly = true};
+  Result<ExtractReport> tested = extract(*archive, test);
+  ASSERT_FALSE(tested.ok());
+  EXPECT_EQ(tested.error().systemError, ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(dir / "tested"));
+  for (unsigned jobs : {1u, 4u}) {
+    std::string destination = dir / ("made" + std::to_string(jobs) + "/a//b/");
+    Result<ExtractReport> report = extract(*archive, {.destination = destination, .jobs = jobs});
+    ASSERT_TRUE(report.ok()) << message(report.error());
+    EXPECT_EQ(readFile(destination + "data/readme.txt"), bytesOf("hello"));
+  }
+  Result<ExtractReport> onAFile = extract(*archive, {.destination = packed.archive + "/below"});
+  ASSERT_FALSE(onAFile.ok());
+  EXPECT_EQ(onAFile.error().kind, ErrorKind::cannotOpen);
+  EXPECT_EQ(onAFile.error().systemError, ENOTDIR);
+}
+
 TEST(Api, ExtractSelectsByPatternAndReportsEventsAndProgress) {
   ScratchDir dir;
   Packed packed = packSome(dir, true);
@@ -323,7 +345,8 @@ TEST(Api, ExtractSelectsByPatternAndReportsEventsAndProgress) {
   EXPECT_TRUE(test->clean());
   EXPECT_TRUE(snapshotTree(tested.path).empty());
 
-  Result<ExtractReport> nowhere = extract(*archive, {.destination = dir / "no/such/dir"});
+  // A test makes no destination (an extraction would).
+  Result<ExtractReport> nowhere = extract(*archive, {.destination = dir / "no/such/dir", .testOnly = true});
   ASSERT_FALSE(nowhere.ok());
   EXPECT_EQ(nowhere.error().kind, ErrorKind::cannotOpen);
 }

@@ -252,9 +252,25 @@ TEST(CliModes, KeepExistingLeavesFilesAloneAndDirectoryMovesTheTree) {
   EXPECT_EQ(replaced.out, "");
   EXPECT_EQ(snapshotTree(dir / "out")["data/meshes/rock.nif"], "ROCK");
 
-  ProcessResult missing = runOxtrel({"-C", "nowhere", "a.vrk"}, dir.path);
-  EXPECT_EQ(missing.exitStatus, 1);
-  EXPECT_EQ(missing.out, "cannot open directory nowhere: No such file or directory\n");
+  // A missing directory is made with its parents, only by an extraction of an archive that opens;
+  // anything else standing there is refused as before.
+  writeFile(dir / "file", bytesOf("F"));
+  writeFile(dir / "x.gz", {0x1f, 0x8b, 8, 0, 0, 0, 0, 0});
+  const std::vector<std::pair<std::vector<std::string>, std::string>> directories = {
+      {{"-C", "new/er/est", "a.vrk"}, ""},
+      {{"-C", "file", "a.vrk"}, "cannot open directory file: Not a directory\n"},
+      {{"-C", "file/below", "a.vrk"}, "cannot open directory file/below: Not a directory\n"},
+      {{"-t", "-C", "tested", "a.vrk"}, "cannot open directory tested: No such file or directory\n"},
+      {{"-C", "never", "x.gz"}, "Error: x.gz is not a .vrk archive (it looks like a gzip file)\n"},
+  };
+  for (const auto& [args, printed] : directories) {
+    ProcessResult run = runOxtrel(args, dir.path);
+    EXPECT_EQ(run.exitStatus, printed.empty() ? 0 : 1) << args[1];
+    EXPECT_EQ(printed.empty() ? "" : run.out, printed);
+  }
+  std::map<std::string, std::string> made = snapshotTree(dir.path);
+  EXPECT_EQ(made["new/er/est/data/meshes/rock.nif"], "ROCK");
+  EXPECT_EQ(made.count("tested/") + made.count("never/"), 0u);
 }
 
 TEST(CliModes, KeepExistingKeepsOnlyFilesAndLinks) {

@@ -27,7 +27,10 @@
 namespace oxtrel {
 
 struct ExtractSettings {
-  std::string destination{};           // the directory that receives `data`; empty for the working one
+  // The directory that receives `data`; empty for the working one. When it is missing it is made,
+  // with its parents, as mkdir -p would (not when testOnly or streaming); a symbolic link there is
+  // followed, anything else there that is not a directory is refused.
+  std::string destination{};
   int destinationFd = -1;              // else an open directory (the caller's), used instead of destination
   std::vector<std::string> patterns{}; // path globs, as matchEntries takes them; none selects every entry
   std::vector<std::string> excludes{}; // path globs that remove selected entries
@@ -99,7 +102,8 @@ using ExtractProgressCallback = std::function<void(const ExtractProgress&)>;
 
 // Extracts (or tests, or streams) the selected entries. Per-entry problems do not stop the run:
 // they arrive as events and are counted in the report. Errors: cannotOpen (the destination
-// directory cannot be opened; where names it), invalidArgument (jobs above 64, entries given with
+// directory cannot be made or opened; where names it, with errno: ENOTDIR when something else
+// stands there), invalidArgument (jobs above 64, entries given with
 // patterns or excludes, an entry index past entryCount). Either callback
 // may be empty.
 [[nodiscard]] OXTREL_API Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& settings,

@@ -1,5 +1,7 @@
 #include <oxtrel/extract.h>
 
+#include <cerrno>
+
 #include "api/archive_state.h"
 #include "api/path_argument.h"
 #include "extract/entry_selection.h"
@@ -83,8 +85,13 @@ Result<ExtractReport> extract(const Archive& archive, const ExtractSettings& set
     return std::move(usable.error());
   platform::Directory directory;
   if (settings.destinationFd < 0 && !settings.stream && !settings.destination.empty()) {
-    if (platform::SystemError error = platform::openDirectory(settings.destination, directory); error != 0)
-      return Error{ErrorKind::cannotOpen, error, settings.destination};
+    platform::SystemError error = platform::openDirectory(settings.destination, directory);
+    // A missing destination is made with its parents, as mkdir -p would; a test makes nothing.
+    if (error == ENOENT && !settings.testOnly) {
+      error = platform::createDirectories(settings.destination);
+      if (error == 0) error = platform::openDirectory(settings.destination, directory);
+    }
+    if (error != 0) return Error{ErrorKind::cannotOpen, error, settings.destination};
   }
   const ArchiveState& state = *archive.state;
   // Payloads are read in table order: mostly one forward pass over the file. Only advice.

@@ -49,6 +49,7 @@ int extractEntries(const Archive& archive, int directoryFd, const CommandOptions
                    FILE* contents) {
   ExtractSettings settings;
   settings.destinationFd = directoryFd;
+  if (options.mode == CommandMode::extract) settings.destination = options.directory;
   settings.patterns = options.includes;
   settings.excludes = options.excludes;
   settings.keepExisting = options.keepExisting;
@@ -80,7 +81,10 @@ int extractEntries(const Archive& archive, int directoryFd, const CommandOptions
   if (outcomes && report) finishOutcomes(*outcomes, report->streamError);
   console.outcomes = nullptr;
   if (!report) {
-    std::fprintf(console.lines, "Error: %s\n", message(report.error()).c_str());
+    if (report.error().kind == ErrorKind::cannotOpen)
+      printCannotOpenDirectory(console, options.directory, report.error().systemError);
+    else
+      std::fprintf(console.lines, "Error: %s\n", message(report.error()).c_str());
     return kExitProblem;
   }
   // A signal caught during the last entry still ends the run as a signal would.
@@ -102,9 +106,10 @@ void printOpenFailure(Console& console, std::string_view displayPath, const Erro
 
 int runCommand(const std::string& archivePath, const std::string& displayPath, const CommandOptions& options,
                Console& console, FILE* contents) {
-  // The directory named by -C, open for the length of the run.
+  // The directory named by -C, open for the length of the run. An extraction leaves it to the
+  // library, which makes it when missing, once the archive has opened.
   platform::Directory directory;
-  if (!options.directory.empty()) {
+  if (!options.directory.empty() && options.mode != CommandMode::extract) {
     if (platform::SystemError error = platform::openDirectory(options.directory, directory); error != 0) {
       printCannotOpenDirectory(console, options.directory, error);
       return kExitProblem;

@@ -44,7 +44,7 @@ const char kHelp[] =
     "  -t, --test            read and check every entry; write nothing (a stored entry has no\n"
     "                        checksum: only that it lies inside the archive)  oxtrel -t a.vrk\n"
     "      --extract         extract, as with no mode option (for --json)   oxtrel --extract --json a.vrk\n"
-    "  -C, --directory=DIR   put data in DIR, which must exist              oxtrel -C /tmp/out a.vrk\n"
+    "  -C, --directory=DIR   put data in DIR, made with parents if missing  oxtrel -C /tmp/out a.vrk\n"
     "  -x, --exclude=PATTERN leave out the entries PATTERN matches          oxtrel a.vrk -x '*.wav'\n"
     "      --diff OLD NEW    compare two archives by content: A, D or M and the path for each\n"
     "                        entry added, removed or modified, sorted by path; PATTERNs after\n"

@@ -124,6 +124,11 @@ NativeHandle workingDirectory();
 // Opens the directory at path (relative to the working directory), following symbolic links.
 SystemError openDirectory(const std::string& path, Directory& directory);
 
+// Makes the directory at path and each missing one above it, as mkdir -p does, following
+// symbolic links on the way. Something already at path is not an error here: opening it as a
+// directory afterwards tells whether it is one.
+SystemError createDirectories(const std::string& path);
+
 // Opens the directory `name` in parent, following a symbolic link at name (the caller trusts
 // it), and makes it first when it is missing and create is set.
 SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool create, Directory& directory);

@@ -61,6 +61,17 @@ SystemError openDirectory(const std::string& path, Directory& directory) {
   return openFollowing(AT_FDCWD, path.c_str(), directory);
 }
 
+SystemError createDirectories(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return 0;
+  if (errno != ENOENT) return errno;
+  // Its parent is missing: the path up to the last separator before its last component.
+  size_t end = path.find_last_not_of('/');
+  size_t separator = end == std::string::npos ? std::string::npos : path.find_last_of('/', end);
+  if (separator == std::string::npos) return ENOENT;
+  if (SystemError error = createDirectories(path.substr(0, separator == 0 ? 1 : separator)); error != 0) return error;
+  return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+}
+
 SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool create, Directory& directory) {
   SystemError error = openFollowing(fdOf(parent), name.c_str(), directory);
   if (error != ENOENT || !create) return error;

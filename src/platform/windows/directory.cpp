@@ -96,6 +96,22 @@ SystemError openDirectory(const std::string& path, Directory& directory) {
   return 0;
 }
 
+SystemError createDirectories(const std::string& path) {
+  std::wstring system = windows::systemPath(path);
+  if (CreateDirectoryW(system.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+  DWORD error = GetLastError();
+  if (error != ERROR_PATH_NOT_FOUND) return windows::errnoOf(error);
+  // Its parent is missing: the path before its last component, without trailing separators.
+  size_t end = path.find_last_not_of("/\\");
+  std::string parent = end == std::string::npos ? std::string() : windows::parentOf(path.substr(0, end + 1));
+  size_t last = parent.find_last_not_of("/\\");
+  if (last == std::string::npos) return windows::errnoOf(error);
+  parent.resize(last + 1);
+  if (SystemError made = createDirectories(parent); made != 0) return made;
+  if (CreateDirectoryW(system.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+  return lastError();
+}
+
 SystemError openDirectoryAt(NativeHandle parent, const std::string& name, bool create, Directory& directory) {
   return openOrMake(handleOf(parent), name, create, true, directory);
 }
