@@ -59,7 +59,9 @@ std::string whyBroken(const ArchiveState& state, const Entry& entry) {
 
 std::string whereOf(const Entry& entry) {
   if (entry.name) return entry.path;
-  return "record " + std::to_string(entry.indexInFolder) + " of folder '" + entry.folder + "'";
+  std::string where = "record ";  // appended: g++ 12 warns falsely (-Wrestrict) on "..." + std::string&&
+  where.append(std::to_string(entry.indexInFolder)).append(" of folder '").append(entry.folder).push_back('\'');
+  return where;
 }
 
 Result<std::vector<OldEntry>> describeOld(const Archive& archive, const std::vector<std::string>& remove) {
