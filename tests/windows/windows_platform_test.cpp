@@ -55,7 +55,7 @@ std::string contents(const fs::path& path) {
 }
 
 SystemError publish(Publisher& publisher, NativeHandle directory, const std::string& name, std::string_view text) {
-  Content content{{reinterpret_cast<const uint8_t*>(text.data()), text.size()}, nullptr};
+  Content content{{reinterpret_cast<const uint8_t*>(text.data()), text.size()}, nullptr, nullptr};
   return publishFile(publisher, directory, name, content);
 }
 
