@@ -27,7 +27,7 @@ install(TARGETS oxtrel_shared oxtrel_static EXPORT oxtrelTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/oxtrel/archive.h include/oxtrel/compression.h include/oxtrel/diff.h include/oxtrel/entry_reader.h
               include/oxtrel/export.h
-              include/oxtrel/extract.h include/oxtrel/jobs.h include/oxtrel/oxtrel.h include/oxtrel/pack.h
+              include/oxtrel/extract.h include/oxtrel/jobs.h include/oxtrel/oxtrel.h include/oxtrel/pack.h include/oxtrel/update.h
               include/oxtrel/result.h ${PROJECT_BINARY_DIR}/include/oxtrel/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/oxtrel)
 
