@@ -46,19 +46,19 @@ Bytes deflated(const Bytes& plain, int level, std::optional<uint32_t> announced 
 }
 
 // One folder per path prefix, files as given, payloads stored or deflated at level.
-struct Spec {
+struct Shape {
   bool compressed = false;
   int level = 6;
   std::vector<std::pair<std::string, std::vector<TestFile>>> folders;
 };
 
-Bytes build(const Spec& spec) {
+Bytes build(const Shape& shape) {
   TestArchive archive;
-  if (spec.compressed) archive.header.archiveFlags = kCompressedFlag;
-  for (const auto& [name, files] : spec.folders) {
+  if (shape.compressed) archive.header.archiveFlags = kCompressedFlag;
+  for (const auto& [name, files] : shape.folders) {
     TestFolder folder{.name = name};
     for (TestFile file : files) {
-      if (spec.compressed && !file.size) file.payload = deflated(file.payload, spec.level);
+      if (shape.compressed && !file.size) file.payload = deflated(file.payload, shape.level);
       folder.files.push_back(file);
     }
     archive.folders.push_back(folder);
@@ -92,7 +92,7 @@ TEST(Diff, ArchivePairsGiveTheirChangesOrTheEntryThatCannotBeCompared) {
   TestFile unnamed{.name = "ghost", .payload = small, .hash = NameHash{1, 2, 3, 4, 5, 6, 7, 8}};
   struct Case {
     const char* label;
-    Spec older, newer;
+    Shape older, newer;
     std::string changes;           // "K path\n" lines
     std::string error = {};        // else: the error's message, up to the archive's path
     uint64_t unnamedOld = 0;
@@ -185,14 +185,14 @@ TEST(Diff, AddedPathsComeInTheByteOrderOfEntryPaths) {
     return s;
   };
   for (int round = 0; round < 20; ++round) {
-    Spec spec;
+    Shape shape;
     for (int f = 0; f < 6; ++f) {
       std::vector<TestFile> files;
       for (int n = 0; n < 8; ++n) files.push_back(file(text(4), {}));
-      spec.folders.push_back({f == 0 ? "" : text(3), files});
+      shape.folders.push_back({f == 0 ? "" : text(3), files});
     }
     ScratchDir dir;
-    writeFile(dir / "a.vrk", build(spec));
+    writeFile(dir / "a.vrk", build(shape));
     writeFile(dir / "empty.vrk", build({}));
     Result<Archive> archive = openArchive(dir / "a.vrk");
     Result<Archive> empty = openArchive(dir / "empty.vrk");
